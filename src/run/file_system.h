@@ -1,0 +1,48 @@
+// The file system as the tool sees it: input files read as byte streams, and output files that
+// are written aside and only take their final name once complete. Tests substitute their own.
+#ifndef TARNEL_RUN_FILE_SYSTEM_H_
+#define TARNEL_RUN_FILE_SYSTEM_H_
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tarnel {
+
+/// A stream of input bytes, read in large blocks. Nothing requires a regular file: pipes and
+/// decompressors serve as well.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  /// Fills up to `capacity` bytes; returns the count, 0 at the end, or -1 on a read error.
+  virtual std::ptrdiff_t read(char* buffer, std::size_t capacity) = 0;
+};
+
+/// An output file under construction. Its bytes go to a temporary file beside the final path;
+/// `publish` renames it over the final path. Destroying it unpublished removes the temporary,
+/// so an earlier file at the final path stays as it was.
+class StagedFile {
+ public:
+  virtual ~StagedFile() = default;
+  /// Appends bytes; false once any write has failed.
+  virtual bool write(std::string_view bytes) = 0;
+  /// Makes every written byte durable in the temporary and closes it; false on any error.
+  virtual bool finish() = 0;
+  /// Replaces the final path with the finished temporary; false when that fails.
+  virtual bool publish() = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  /// Null when the path cannot be opened for reading (missing, unreadable, a directory).
+  virtual std::unique_ptr<ByteSource> open_for_reading(const std::string& path) = 0;
+  /// Null when no file can be created for the path (missing directory, no permission, the path
+  /// names a directory or a file that may not be written).
+  virtual std::unique_ptr<StagedFile> stage(const std::string& path) = 0;
+};
+
+}  // namespace tarnel
+
+#endif  // TARNEL_RUN_FILE_SYSTEM_H_

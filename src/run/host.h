@@ -1,0 +1,26 @@
+// Conventions of the operating system the tool was built for. Everything that differs between
+// Windows and POSIX hosts in naming and paths is decided here and nowhere else.
+#ifndef TARNEL_RUN_HOST_H_
+#define TARNEL_RUN_HOST_H_
+
+namespace tarnel::host {
+
+#ifdef _WIN32
+inline constexpr bool kWindows = true;
+/// Appended to a directory that does not already end with a separator.
+inline constexpr char kDirectorySeparator = '\\';
+#else
+inline constexpr bool kWindows = false;
+inline constexpr char kDirectorySeparator = '/';
+#endif
+
+/// True for the characters after which the program name begins. Windows paths use the
+/// backslash only; a POSIX shell hands us '/' paths, and a '\' is kept as a separator too so
+/// that a Windows-style path given on POSIX still yields the bare name.
+constexpr bool ends_program_directory(char c) {
+  return kWindows ? c == '\\' : (c == '\\' || c == '/');
+}
+
+}  // namespace tarnel::host
+
+#endif  // TARNEL_RUN_HOST_H_

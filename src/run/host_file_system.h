@@ -1,0 +1,22 @@
+// The real file system of the host.
+#ifndef TARNEL_RUN_HOST_FILE_SYSTEM_H_
+#define TARNEL_RUN_HOST_FILE_SYSTEM_H_
+
+#include <cstdint>
+
+#include "run/file_system.h"
+
+namespace tarnel {
+
+class HostFileSystem final : public FileSystem {
+ public:
+  std::unique_ptr<ByteSource> open_for_reading(const std::string& path) override;
+  std::unique_ptr<StagedFile> stage(const std::string& path) override;
+
+ private:
+  std::uint32_t temporaries_made_ = 0;  // part of every temporary name, so names never repeat
+};
+
+}  // namespace tarnel
+
+#endif  // TARNEL_RUN_HOST_FILE_SYSTEM_H_

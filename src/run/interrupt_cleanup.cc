@@ -1,0 +1,61 @@
+#include "run/interrupt_cleanup.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace tarnel::interrupt_cleanup {
+namespace {
+
+// A signal handler can only reach plain static storage, so this is the one place where the
+// tool keeps process-wide state. A species stages at most three files at a time.
+constexpr int kSlots = 8;
+constexpr std::size_t kPathBytes = 4096;
+char slot_paths[kSlots][kPathBytes];
+volatile std::sig_atomic_t slot_in_use[kSlots];
+
+extern "C" void remove_temporaries_and_reraise(int signal_number) {
+  for (int i = 0; i < kSlots; ++i) {
+    if (slot_in_use[i] != 0) {
+#ifdef _WIN32
+      std::remove(slot_paths[i]);
+#else
+      unlink(slot_paths[i]);
+#endif
+    }
+  }
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+}  // namespace
+
+void install() {
+  std::signal(SIGINT, remove_temporaries_and_reraise);
+  std::signal(SIGTERM, remove_temporaries_and_reraise);
+#ifndef _WIN32
+  std::signal(SIGHUP, remove_temporaries_and_reraise);
+#endif
+}
+
+int remember(const std::string& path) {
+  if (path.size() >= kPathBytes) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    if (slot_in_use[i] == 0) {
+      std::memcpy(slot_paths[i], path.c_str(), path.size() + 1);
+      slot_in_use[i] = 1;
+      return i;
+    }
+  }
+  return -1;
+}
+
+void forget(int ticket) {
+  if (ticket >= 0 && ticket < kSlots) slot_in_use[ticket] = 0;
+}
+
+}  // namespace tarnel::interrupt_cleanup

@@ -1,0 +1,71 @@
+#include "run/line_reader.h"
+
+#include <cstring>
+
+namespace tarnel {
+namespace {
+
+// Large blocks keep system calls rare; the extra line's worth of room lets a partial line be
+// carried to the front and still leave a whole block to read behind it.
+constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+constexpr std::size_t kBufferBytes = kBlockBytes + kMaxLineBytes + 1;
+
+}  // namespace
+
+LineReader::LineReader(std::unique_ptr<ByteSource> source)
+    : source_(std::move(source)), buffer_(new char[kBufferBytes]) {}
+
+bool LineReader::refill() {
+  if (source_ended_ || source_failed_) return false;
+  if (next_ > 0) {
+    const std::size_t kept = filled_ - next_;
+    std::memmove(buffer_.get(), buffer_.get() + next_, kept);
+    consumed_ += next_;
+    next_ = 0;
+    filled_ = kept;
+  }
+  const std::ptrdiff_t got = source_->read(buffer_.get() + filled_, kBufferBytes - filled_);
+  if (got < 0) {
+    source_failed_ = true;
+    return false;
+  }
+  if (got == 0) {
+    source_ended_ = true;
+    return false;
+  }
+  filled_ += static_cast<std::size_t>(got);
+  return true;
+}
+
+LineRead LineReader::read_line() {
+  std::size_t scanned = 0;  // bytes after next_ known to hold no line feed
+  for (;;) {
+    const std::size_t available = filled_ - next_;
+    // A line feed is acceptable up to just after the longest line.
+    const std::size_t window = available < kMaxLineBytes + 1 ? available : kMaxLineBytes + 1;
+    const char* start = buffer_.get() + next_;
+    if (window > scanned) {
+      const void* lf = std::memchr(start + scanned, '\n', window - scanned);
+      if (lf != nullptr) {
+        const auto length = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
+        next_ += length + 1;
+        return {ReadStatus::kLine, {start, length}};
+      }
+      scanned = window;
+    }
+    if (available > kMaxLineBytes) {
+      // 65,535 bytes taken and the next one is not a line feed.
+      return {ReadStatus::kTooLong, {start, kMaxLineBytes}};
+    }
+    if (!refill()) {
+      start = buffer_.get() + next_;
+      const std::size_t rest = filled_ - next_;
+      next_ = filled_;
+      if (source_failed_) return {ReadStatus::kReadError, {start, rest}};
+      end_reached_ = true;
+      return {rest == 0 ? ReadStatus::kEndOfFile : ReadStatus::kLine, {start, rest}};
+    }
+  }
+}
+
+}  // namespace tarnel

@@ -1,0 +1,79 @@
+// Reads input files line by line through large blocks. A line holds at most 65,535 bytes before
+// its line feed; the line feed is consumed and not delivered.
+#ifndef TARNEL_RUN_LINE_READER_H_
+#define TARNEL_RUN_LINE_READER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "run/file_system.h"
+
+namespace tarnel {
+
+inline constexpr std::size_t kMaxLineBytes = 65535;
+
+enum class ReadStatus {
+  kLine,       // a line was delivered (at the end of the file it may be empty: see kEndOfFile)
+  kEndOfFile,  // the end of the file was met before any byte: the delivered line is empty
+  kTooLong,    // 65,535 bytes were taken and more followed before a line feed
+  kReadError,  // the source reported an error
+};
+
+struct LineRead {
+  ReadStatus status;
+  /// The bytes read, without the line feed. For kTooLong, the first 65,535 bytes. Valid until
+  /// the next read.
+  std::string_view bytes;
+
+  bool failed() const { return status != ReadStatus::kLine; }
+};
+
+/// The reader behind every input file of a run. Lines are handed out as views into a block
+/// buffer; only a line that straddles two blocks is moved, and never more than the line limit
+/// is held for one line.
+class LineReader {
+ public:
+  explicit LineReader(std::unique_ptr<ByteSource> source);
+
+  /// After a failed read nothing more may be read.
+  LineRead read_line();
+  /// True once a read has met the end of the file, whether or not it delivered bytes.
+  bool end_reached() const { return end_reached_; }
+  /// Byte position in the stream of the next line to be read.
+  std::uint64_t position() const { return consumed_ + static_cast<std::uint64_t>(next_); }
+
+ private:
+  // Reads more bytes after those not yet delivered; false at the end of the source or on error.
+  bool refill();
+
+  std::unique_ptr<ByteSource> source_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t next_ = 0;        // first byte not yet delivered
+  std::size_t filled_ = 0;      // end of the valid bytes
+  std::uint64_t consumed_ = 0;  // stream position of buffer_[0]
+  bool source_ended_ = false;
+  bool source_failed_ = false;
+  bool end_reached_ = false;
+};
+
+/// Cuts a line at its first NUL byte, which ends a line's text.
+inline std::string_view text_before_nul(std::string_view bytes) {
+  const void* nul = bytes.empty() ? nullptr : std::memchr(bytes.data(), '\0', bytes.size());
+  return nul == nullptr
+             ? bytes
+             : bytes.substr(0,
+                            static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data()));
+}
+
+/// Removes one carriage return at the end of a line's text.
+inline std::string_view without_trailing_cr(std::string_view text) {
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace tarnel
+
+#endif  // TARNEL_RUN_LINE_READER_H_

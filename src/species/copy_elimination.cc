@@ -1,0 +1,41 @@
+#include "species/copy_elimination.h"
+
+#include "species/sequence_index.h"
+
+namespace tarnel {
+
+CopyStatistics find_copies(ProteinSet& proteins) {
+  CopyStatistics statistics;
+  statistics.proteins = proteins.size();
+  SequenceIndex index(proteins, proteins.size());
+  for (std::size_t i = 0; i < proteins.size(); ++i) {
+    const auto position = static_cast<std::int32_t>(i);
+    const std::int32_t first = index.insert_or_find(position);
+    if (first < 0) continue;
+    proteins[i].is_copy = true;
+    ++statistics.copy_count;
+    std::vector<std::int32_t>& copies = proteins[static_cast<std::size_t>(first)].copies;
+    if (copies.empty()) ++statistics.group_count;
+    copies.push_back(position);
+    const auto length = static_cast<std::int32_t>(copies.size());
+    if (length > statistics.max_copies) statistics.max_copies = length;
+  }
+  return statistics;
+}
+
+void print_copy_statistics(Console& console, const CopyStatistics& statistics) {
+  console << " p=";
+  console.left(statistics.proteins, 6);
+  console << " dup=";
+  console.left(static_cast<std::uint64_t>(statistics.copy_count), 5);
+  console << " max=";
+  console.left(static_cast<std::uint64_t>(statistics.max_copies), 2);
+  console << " grp=";
+  console.left(static_cast<std::uint64_t>(statistics.group_count), 5);
+}
+
+void eliminate_copies(ProteinSet& proteins, Console& console) {
+  print_copy_statistics(console, find_copies(proteins));
+}
+
+}  // namespace tarnel

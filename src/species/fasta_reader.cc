@@ -1,0 +1,136 @@
+#include "species/fasta_reader.h"
+
+#include <cstring>
+#include <limits>
+
+#include "run/line_reader.h"
+
+namespace tarnel {
+namespace {
+
+// Lets a caller-owned source be read through a LineReader that wants to own one.
+class BorrowedSource final : public ByteSource {
+ public:
+  explicit BorrowedSource(ByteSource& source) : source_(source) {}
+  std::ptrdiff_t read(char* buffer, std::size_t capacity) override {
+    return source_.read(buffer, capacity);
+  }
+
+ private:
+  ByteSource& source_;
+};
+
+std::string_view identifier_of(std::string_view header_text) {
+  std::string_view rest = header_text.substr(1);  // after '>'
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    const char c = rest[i];
+    if (c == ' ' || c == '|' || c == '\t' || c == '\r' || c == '\n') return rest.substr(0, i);
+  }
+  return rest;
+}
+
+std::string_view before_cr(std::string_view text) {
+  const void* cr = std::memchr(text.data(), '\r', text.size());
+  return cr == nullptr
+             ? text
+             : text.substr(0, static_cast<std::size_t>(static_cast<const char*>(cr) - text.data()));
+}
+
+// The record being collected: its identifier is stored when its header is met, its sequence is
+// built in the arena line by line.
+class PendingRecord {
+ public:
+  explicit PendingRecord(ProteinSet& proteins) : proteins_(proteins) {}
+
+  bool has_identifier() const { return !identifier_.empty(); }
+  bool has_sequence() const { return proteins_.text.building().size() != 0; }
+
+  void start(std::string_view identifier, std::uint64_t offset, std::int64_t line) {
+    proteins_.text.drop();
+    identifier_ = proteins_.text.store(identifier);
+    offset_ = offset;
+    line_ = line;
+  }
+  void extend(std::string_view bytes) { proteins_.text.extend(bytes); }
+
+  // Appends the record and empties the pending one; false when the set cannot take another.
+  bool store() {
+    if (proteins_.records.size() >=
+        static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+      return false;
+    }
+    ProteinRecord& record = proteins_.records.emplace_back();
+    record.identifier = identifier_;
+    record.sequence = proteins_.text.take();
+    record.offset = offset_;
+    record.line = line_;
+    record.ordinal = static_cast<std::int32_t>(proteins_.records.size() - 1);
+    identifier_ = {};
+    return true;
+  }
+
+ private:
+  ProteinSet& proteins_;
+  std::string_view identifier_;
+  // Lines before the first header belong to a record without a header: position 0, line 0.
+  std::uint64_t offset_ = 0;
+  std::int64_t line_ = 0;
+};
+
+}  // namespace
+
+bool read_fasta(ByteSource& source, Console& console, ProteinSet& proteins) {
+  LineReader reader(std::make_unique<BorrowedSource>(source));
+  PendingRecord pending(proteins);
+  std::int64_t line_number = 0;
+  const auto fail = [&console](std::string_view message, std::int64_t number) {
+    console << message << number;
+    console.end_line();
+    return false;
+  };
+  for (;;) {
+    const std::uint64_t line_start = reader.position();
+    const LineRead read = reader.read_line();
+    if (read.status == ReadStatus::kReadError ||
+        (read.status == ReadStatus::kTooLong && !read.bytes.empty() && read.bytes[0] != '\0')) {
+      return fail("failed at line ", line_number + 1);
+    }
+    ++line_number;
+    const std::string_view text = without_trailing_cr(text_before_nul(read.bytes));
+    if (text.empty()) {
+      if (!reader.end_reached()) return fail("empty line ", line_number);
+      if (pending.has_sequence() && !pending.store()) return fail("failed at line ", line_number);
+      return true;
+    }
+    if (text.front() == '>') {
+      if (pending.has_sequence()) {
+        if (!pending.store()) return fail("failed at line ", line_number);
+      } else if (pending.has_identifier()) {
+        return fail("no sequence at line ", line_number);
+      }
+      pending.start(identifier_of(text), line_start, line_number);
+    } else {
+      pending.extend(before_cr(text));
+    }
+    if (reader.end_reached()) {
+      if (pending.has_identifier() && pending.has_sequence() && !pending.store()) {
+        return fail("failed at line ", line_number);
+      }
+      return true;
+    }
+  }
+}
+
+bool read_fasta(FileSystem& files, Console& console, const std::string& input_path,
+                const std::string& file_name, ProteinSet& proteins) {
+  const std::string path = input_path + file_name;
+  std::unique_ptr<ByteSource> source = files.open_for_reading(path);
+  if (source == nullptr) {
+    console << "can't open input file " << path;
+    console.end_line();
+    return false;
+  }
+  return read_fasta(*source, console, proteins);
+}
+
+}  // namespace tarnel

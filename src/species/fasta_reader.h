@@ -1,0 +1,24 @@
+// Reads one species' protein FASTA file into a ProteinSet, strictly: every line is a header, a
+// non-empty sequence line, or the end of the file.
+#ifndef TARNEL_SPECIES_FASTA_READER_H_
+#define TARNEL_SPECIES_FASTA_READER_H_
+
+#include <string>
+
+#include "run/console.h"
+#include "run/file_system.h"
+#include "species/protein.h"
+
+namespace tarnel {
+
+/// Reads `input_path` + `file_name`. On failure prints the one message that ends the species'
+/// console line and returns false; the records read so far are then of no use.
+bool read_fasta(FileSystem& files, Console& console, const std::string& input_path,
+                const std::string& file_name, ProteinSet& proteins);
+
+/// The same over an open source, for callers that already hold one.
+bool read_fasta(ByteSource& source, Console& console, ProteinSet& proteins);
+
+}  // namespace tarnel
+
+#endif  // TARNEL_SPECIES_FASTA_READER_H_

@@ -1,0 +1,69 @@
+#include "species/protein.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tarnel {
+namespace {
+
+// Big enough that the space left at a chunk's end is negligible, small enough that a species
+// of a few proteins does not reserve much.
+constexpr std::size_t kFirstChunkBytes = std::size_t{1} << 16;
+constexpr std::size_t kLargestChunkBytes = std::size_t{1} << 24;
+
+}  // namespace
+
+void TextArena::grow(std::size_t extra) {
+  if (!chunks_.empty()) {
+    Chunk& last = chunks_.back();
+    if (last.capacity - last.used >= building_size_ + extra) return;
+  }
+  const std::size_t needed = building_size_ + extra;
+  std::size_t capacity = chunks_.empty()
+                             ? kFirstChunkBytes
+                             : std::min(chunks_.back().capacity * 2, kLargestChunkBytes);
+  // A text longer than a chunk gets room to double, so that building it stays linear.
+  capacity = std::max(capacity, needed * 2);
+  Chunk fresh{std::unique_ptr<char[]>(new char[capacity]), capacity, 0};
+  if (building_size_ > 0) std::memcpy(fresh.bytes.get(), building_start_, building_size_);
+  // A chunk that held nothing but the text being built is no longer needed.
+  if (!chunks_.empty() && chunks_.back().used == 0) {
+    reserved_ -= chunks_.back().capacity;
+    chunks_.pop_back();
+  }
+  reserved_ += capacity;
+  building_start_ = fresh.bytes.get();
+  chunks_.push_back(std::move(fresh));
+}
+
+void TextArena::extend(std::string_view bytes) {
+  if (bytes.empty()) return;
+  grow(bytes.size());
+  if (building_size_ == 0) building_start_ = chunks_.back().bytes.get() + chunks_.back().used;
+  std::memcpy(building_start_ + building_size_, bytes.data(), bytes.size());
+  building_size_ += bytes.size();
+}
+
+std::string_view TextArena::take() {
+  const std::string_view text = building();
+  if (!chunks_.empty()) chunks_.back().used += building_size_;
+  building_size_ = 0;
+  return text;
+}
+
+std::string_view TextArena::store(std::string_view text) {
+  drop();
+  extend(text);
+  return take();
+}
+
+ProteinRecord& ProteinSet::add(std::string_view identifier, std::string_view sequence) {
+  ProteinRecord record;
+  record.identifier = text.store(identifier);
+  record.sequence = text.store(sequence);
+  record.ordinal = static_cast<std::int32_t>(records.size());
+  records.push_back(std::move(record));
+  return records.back();
+}
+
+}  // namespace tarnel

@@ -1,0 +1,23 @@
+// Puts the proteins of a species into the order they are written in, and keeps the copies
+// lists pointing at the right records.
+#ifndef TARNEL_SPECIES_PROTEIN_ORDERING_H_
+#define TARNEL_SPECIES_PROTEIN_ORDERING_H_
+
+#include <cstdint>
+
+#include "species/protein.h"
+
+namespace tarnel {
+
+/// True when `a` is written before `b`. With `ordering` 2: by identifier. Otherwise by sequence
+/// length (longest first for -1, shortest first for any other value), then by sequence bytes,
+/// then by identifier. Texts compare as unsigned bytes, a prefix first.
+bool compare_proteins(const ProteinRecord& a, const ProteinRecord& b, std::int32_t ordering);
+
+/// Sorts the records in place (not stable) and renumbers every copies list to the new
+/// positions. Expects the records in input order (position equal to ordinal).
+void order_proteins(ProteinSet& proteins, std::int32_t ordering, std::int32_t copy_mode);
+
+}  // namespace tarnel
+
+#endif  // TARNEL_SPECIES_PROTEIN_ORDERING_H_

@@ -1,0 +1,43 @@
+// An exact index from sequence text to the position of the first record that carries it.
+#ifndef TARNEL_SPECIES_SEQUENCE_INDEX_H_
+#define TARNEL_SPECIES_SEQUENCE_INDEX_H_
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "species/protein.h"
+
+namespace tarnel {
+
+/// Open-addressing hash table of record positions. The hash only picks where to look: a
+/// position is found only when its record's whole sequence equals the key, byte for byte, so
+/// two different sequences are never taken for the same one. Keys are views into the
+/// ProteinSet, which must not change while the index lives; no sequence is copied.
+///
+/// A hash table rather than an ordered tree: both find the same first occurrences, but the
+/// table compares each sequence about once instead of log n times, and on proteomes it ran
+/// several times faster than a tree of views.
+class SequenceIndex {
+ public:
+  SequenceIndex(const ProteinSet& proteins, std::size_t expected_entries);
+
+  /// Adds `position` under its record's sequence unless that sequence is present; returns -1
+  /// when it was added, else the position stored for the sequence.
+  std::int32_t insert_or_find(std::int32_t position);
+
+  static std::uint64_t hash(std::string_view bytes);
+
+ private:
+  struct Slot {
+    std::uint32_t hash_tag = 0;  // high bits of the hash, to skip most unequal keys cheaply
+    std::int32_t position = -1;  // -1: empty
+  };
+  const ProteinSet& proteins_;
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+};
+
+}  // namespace tarnel
+
+#endif  // TARNEL_SPECIES_SEQUENCE_INDEX_H_

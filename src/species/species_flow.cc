@@ -1,0 +1,126 @@
+#include "species/species_flow.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "species/copy_elimination.h"
+#include "species/fasta_reader.h"
+#include "species/output_buffer.h"
+#include "species/output_writers.h"
+#include "species/protein_ordering.h"
+
+namespace tarnel {
+namespace {
+
+constexpr std::size_t kHeadingColumns = 36;
+
+// One kind of output file of a species: where it goes and what its messages call it.
+struct OutputKind {
+  std::string_view noun;  // as in "can't create <noun> file "
+  const std::string RunSettings::*directory;
+  const std::string RunSettings::*extension;
+};
+
+constexpr OutputKind kDuplicatesKind{"duplicate", &RunSettings::duplicates_path,
+                                     &RunSettings::duplicates_extension};
+constexpr OutputKind kStatusKind{"status", &RunSettings::status_path,
+                                 &RunSettings::status_extension};
+constexpr OutputKind kFastaKind{"output FASTA", &RunSettings::output_path,
+                                &RunSettings::output_extension};
+
+// An output file being staged: the temporary and the buffer in front of it.
+struct StagedOutput {
+  const OutputKind& kind;
+  std::string path;
+  std::unique_ptr<StagedFile> file;
+  std::optional<OutputBuffer> buffer;
+};
+
+void report(Console& console, std::string_view what, const StagedOutput& output) {
+  console << "can't " << what << ' ' << output.kind.noun << " file " << output.path;
+  console.end_line();
+}
+
+}  // namespace
+
+bool process_species(const SpeciesContext& context, std::int32_t species_index,
+                     const ActivationMask& mask, std::int64_t species_start_clock) {
+  const RunSettings& settings = context.settings;
+  Console& console = context.console;
+  const auto index = static_cast<std::size_t>(species_index);
+  const std::string& species_name = context.master.names[index];
+  const std::string& file_name = context.master.file_names[index];
+
+  std::string heading = species_name;
+  heading.append("...");
+  console.left(heading, kHeadingColumns);
+  console.flush();  // the heading shows while a large species is read
+
+  ProteinSet proteins;
+  if (!read_fasta(context.files, console, settings.input_path, file_name, proteins)) return false;
+  const bool drop_copies = settings.copy_mode == 1;
+  if (drop_copies) eliminate_copies(proteins, console);
+  if (settings.ordering != 0) order_proteins(proteins, settings.ordering, settings.copy_mode);
+
+  // Created in this order, each only when its mode asks for it. All are written aside and take
+  // their final names only once every one of them is complete.
+  std::optional<StagedOutput> duplicates;
+  std::optional<StagedOutput> status;
+  std::optional<StagedOutput> fasta;
+  const auto stage = [&](std::optional<StagedOutput>& slot, const OutputKind& kind) {
+    std::string path = settings.*kind.directory + species_name + settings.*kind.extension;
+    slot.emplace(StagedOutput{kind, std::move(path), nullptr, std::nullopt});
+    slot->file = context.files.stage(slot->path);
+    if (slot->file == nullptr) {
+      report(console, "create", *slot);
+      return false;
+    }
+    slot->buffer.emplace(*slot->file);
+    return true;
+  };
+  if (drop_copies && !stage(duplicates, kDuplicatesKind)) return false;
+  if (settings.status_mode == 1 && !stage(status, kStatusKind)) return false;
+  if (settings.write_mode == 1 && !stage(fasta, kFastaKind)) return false;
+
+  const std::string status_mask = build_status_mask(mask, species_index);
+  std::int64_t written = 0;
+  for (const ProteinRecord& protein : proteins.records) {
+    if (drop_copies && protein.is_copy) continue;
+    if (fasta) {
+      write_fasta_entry(*fasta->buffer, protein);
+      ++written;
+    }
+    if (status) write_status_line(*status->buffer, protein, status_mask);
+    if (duplicates && !protein.copies.empty()) {
+      write_duplicates_line(*duplicates->buffer, protein, proteins);
+    }
+  }
+
+  for (std::optional<StagedOutput>* output : {&status, &duplicates, &fasta}) {
+    if (*output && !(*output)->buffer->finish()) {
+      report(console, "write", **output);
+      return false;
+    }
+  }
+  for (std::optional<StagedOutput>* output : {&duplicates, &status, &fasta}) {
+    if (*output && !(*output)->file->publish()) {
+      report(console, "create", **output);
+      return false;
+    }
+  }
+
+  if (fasta) {
+    console.right(written, 6);
+    console << " of ";
+    console.right(static_cast<std::int64_t>(proteins.size()), 6);
+    console << " proteins written in ";
+  }
+  const std::int64_t seconds = (context.clock.now_millis() - species_start_clock) / 1000;
+  console.right(seconds, 3);
+  console << 's';
+  console.end_line();
+  return true;
+}
+
+}  // namespace tarnel

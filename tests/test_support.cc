@@ -1,0 +1,85 @@
+#include "test_support.h"
+
+#include <algorithm>
+
+#include "run/driver.h"
+
+namespace tarnel::testing {
+namespace {
+
+class MemorySource final : public ByteSource {
+ public:
+  MemorySource(std::string bytes, std::size_t block_bytes, bool fail_after_first_block)
+      : bytes_(std::move(bytes)), block_bytes_(block_bytes), fail_(fail_after_first_block) {}
+  std::ptrdiff_t read(char* buffer, std::size_t capacity) override {
+    if (fail_ && reads_++ > 0) return -1;
+    const std::size_t n = std::min({capacity, block_bytes_, bytes_.size() - next_});
+    std::copy_n(bytes_.data() + next_, n, buffer);
+    next_ += n;
+    return static_cast<std::ptrdiff_t>(n);
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t block_bytes_;
+  bool fail_;
+  int reads_ = 0;
+  std::size_t next_ = 0;
+};
+
+class MemoryStaged final : public StagedFile {
+ public:
+  MemoryStaged(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {
+    ++fs_.staged_alive;
+  }
+  ~MemoryStaged() override { --fs_.staged_alive; }
+  bool write(std::string_view bytes) override {
+    if (fs_.write_error.count(path_) != 0) ok_ = false;
+    if (ok_) bytes_.append(bytes);
+    return ok_;
+  }
+  bool finish() override {
+    finished_ = true;
+    return ok_;
+  }
+  bool publish() override {
+    if (!ok_ || !finished_ || fs_.publish_error.count(path_) != 0) return false;
+    fs_.files[path_] = bytes_;
+    return true;
+  }
+
+ private:
+  MemoryFileSystem& fs_;
+  std::string path_;
+  std::string bytes_;
+  bool ok_ = true;
+  bool finished_ = false;
+};
+
+std::string directory_of(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+std::unique_ptr<ByteSource> MemoryFileSystem::open_for_reading(const std::string& path) {
+  const auto found = files.find(path);
+  if (found == files.end() || unreadable.count(path) != 0) return nullptr;
+  return std::make_unique<MemorySource>(found->second, block_bytes, read_error.count(path) != 0);
+}
+
+std::unique_ptr<StagedFile> MemoryFileSystem::stage(const std::string& path) {
+  if (uncreatable.count(path) != 0 || directories.count(directory_of(path)) == 0) return nullptr;
+  return std::make_unique<MemoryStaged>(*this, path);
+}
+
+int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock& clock,
+             FileSystem& files) {
+  std::ostringstream console;
+  const int code = run(arguments, console, clock, files);
+  out = console.str();
+  return code;
+}
+
+}  // namespace tarnel::testing

@@ -1,0 +1,58 @@
+// Fakes for the seams of the tool: a scripted clock and a file system held in memory.
+#ifndef TARNEL_TESTS_TEST_SUPPORT_H_
+#define TARNEL_TESTS_TEST_SUPPORT_H_
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run/clock.h"
+#include "run/file_system.h"
+
+namespace tarnel::testing {
+
+/// Returns the scripted readings in turn; the last one repeats.
+class FakeClock final : public Clock {
+ public:
+  explicit FakeClock(std::vector<std::int64_t> readings = {0})
+      : readings_(readings.begin(), readings.end()) {}
+  std::int64_t now_millis() override {
+    const std::int64_t now = readings_.front();
+    if (readings_.size() > 1) readings_.pop_front();
+    return now;
+  }
+
+ private:
+  std::deque<std::int64_t> readings_;
+};
+
+/// Files as a map from path to bytes. Directories exist when listed. Failures can be injected
+/// per path; staged files only reach `files` when published.
+class MemoryFileSystem final : public FileSystem {
+ public:
+  std::map<std::string, std::string> files;
+  std::set<std::string> directories{""};
+  std::set<std::string> unreadable;     // open_for_reading fails
+  std::set<std::string> read_error;     // reading fails after the first block
+  std::set<std::string> uncreatable;    // stage fails
+  std::set<std::string> write_error;    // writes fail
+  std::set<std::string> publish_error;  // the final rename fails
+  std::size_t block_bytes = 1 << 20;    // largest block a read returns
+  int staged_alive = 0;                 // staged files not yet destroyed
+
+  std::unique_ptr<ByteSource> open_for_reading(const std::string& path) override;
+  std::unique_ptr<StagedFile> stage(const std::string& path) override;
+};
+
+/// Runs the tool in-process; returns the exit code, fills `out` with the console text.
+int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock& clock,
+             FileSystem& files);
+
+}  // namespace tarnel::testing
+
+#endif  // TARNEL_TESTS_TEST_SUPPORT_H_
