@@ -55,8 +55,8 @@ dpkg_excludes() {
 
 # dpkg does not wait for its lock; another installer may hold it for a moment.
 run_dpkg() {
-  local output attempt
-  for attempt in {1..30}; do
+  local output _
+  for _ in {1..30}; do
     if output=$(dpkg "$@" 2>&1); then return 0; fi
     grep -qi 'lock' <<<"$output" || break
     sleep 2
@@ -72,7 +72,9 @@ quietly cmake --build "$build_dir" --parallel 2
 rm -rf "$build_dir/packages"
 quietly cpack --config "$build_dir/CPackConfig.cmake" -G DEB -B "$build_dir/packages"
 debs=("$build_dir"/packages/tarnel_*.deb)
-((${#debs[@]} == 1)) && [[ -f ${debs[0]} ]] || fail "expected one .deb, found: ${debs[*]}"
+if ((${#debs[@]} != 1)) || [[ ! -f ${debs[0]} ]]; then
+  fail "expected one .deb, found: ${debs[*]}"
+fi
 deb=${debs[0]}
 say "built $(basename "$deb")"
 

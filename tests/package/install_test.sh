@@ -30,9 +30,9 @@ if ! grep -q '^Usage (v.*): tarnel \[options\]' <<<"$usage"; then
   exit 1
 fi
 # Nothing but these four files: no test binary, library or header rides along.
-extra=$(cd "$prefix" && find . -type f | sort | grep -vxF -e ./bin/tarnel \
-  -e ./share/man/man1/tarnel.1 -e ./share/doc/tarnel/README.md -e ./share/doc/tarnel/LICENSE \
-  || true)
+extra=$(find "$prefix" -type f | sed "s|^$prefix/||" | sort |
+  grep -vxF -e bin/tarnel -e share/man/man1/tarnel.1 -e share/doc/tarnel/README.md \
+    -e share/doc/tarnel/LICENSE) || true
 if [[ -n $extra ]]; then
   printf 'unexpected files installed:\n%s\n' "$extra" >&2
   exit 1
