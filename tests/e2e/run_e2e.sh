@@ -205,9 +205,9 @@ fi
 
 mkdir -p "$scratch/collection/protein" "$scratch/collection/status" "$scratch/collection/dup"
 cd "$scratch/collection" || exit 1
-printf '%s\n' 'species_name	FASTA_file_name' '# fungi' \
-  'Saccharomyces_cerevisiae	yeast.fa' 'Escherichia_coli	ecoli.fa	bacteria' \
-  'Homo_sapiens	human.fa' 'Mus_musculus	mouse.fa' >all_species.txt
+printf 'species_name\tFASTA_file_name\n# fungi\nSaccharomyces_cerevisiae\tyeast.fa\n%b\n%b\n%b\n' \
+  'Escherichia_coli\tecoli.fa\tbacteria' 'Homo_sapiens\thuman.fa' 'Mus_musculus\tmouse.fa' \
+  >all_species.txt
 printf 'species_name\tFASTA_file_name\r\n; new this week\r\nHomo_sapiens\thuman.fa\r\n' \
   >active_species.txt
 printf '>Y1 first\nMSTNKV\n>Y2\nMA\n>Y3\nMSTNKV\n>Y4\nMSTNKV\n' >protein/yeast.fa
