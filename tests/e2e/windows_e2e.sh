@@ -12,7 +12,7 @@ fi
 root=$(cd "$(dirname "$0")/../.." && pwd)
 exe=$(realpath "$1")
 native=$(realpath "$2")
-prefix=${3:-$(dirname "$exe")/wineprefix}
+prefix=$(realpath -m "${3:-$(dirname "$exe")/wineprefix}")  # runs start in other directories
 if [[ ! -x $native ]]; then
   echo "no native tarnel at $2: build it first (cmake --workflow --preset test)" >&2
   exit 2
@@ -95,6 +95,15 @@ run() {
   (cd "$dir/native" && "$native" "${native_args[@]}") >"$dir/native.out" || native_rc=$?
   (cd "$dir/windows" && wine_run "$exe" "${windows_args[@]}") >"$dir/windows.out" \
     2>"$dir/windows.err" || windows_rc=$?
+  if ((windows_rc != 0)) && [[ ! -s $dir/windows.out ]]; then
+    # tarnel.exe prints before every failure, so silence means Wine did not start it; this
+    # has been seen once on a busy machine. A fault of the program repeats on the retry.
+    echo "WARNING: $name: Wine ended with $windows_rc before tarnel.exe printed; retrying:"
+    head -5 "$dir/windows.err"
+    windows_rc=0
+    (cd "$dir/windows" && wine_run "$exe" "${windows_args[@]}") >"$dir/windows.out" \
+      2>"$dir/windows.err" || windows_rc=$?
+  fi
 
   if ((native_rc != windows_rc)); then
     fail "$name: exit code $windows_rc under Windows, $native_rc natively"
@@ -104,6 +113,10 @@ run() {
   if ! cmp -s "$dir/expected.out" "$dir/actual.out"; then
     fail "$name: console text differs (expected: native text with CR LF line ends)"
     diff <(cat -A "$dir/expected.out") <(cat -A "$dir/actual.out") | head -20 || true
+    if [[ -s $dir/windows.err ]]; then
+      echo "standard error under Wine:"
+      head -10 "$dir/windows.err"
+    fi
   fi
 }
 
