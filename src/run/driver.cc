@@ -1,12 +1,13 @@
 #include "run/driver.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <iostream>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+
+#include <cstdio>
 #endif
 
 #include "run/console.h"
