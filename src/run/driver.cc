@@ -3,6 +3,13 @@
 #include <cstdint>
 #include <iostream>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#endif
+
 #include "run/console.h"
 #include "run/host_file_system.h"
 #include "run/interrupt_cleanup.h"
@@ -63,6 +70,13 @@ int run(const Arguments& arguments, std::ostream& out, Clock& clock, FileSystem&
 
 int main_entry(int argc, char** argv) {
   interrupt_cleanup::install();
+#ifdef _WIN32
+  // A Windows console program ends its console lines with CR LF, also when they are
+  // redirected to a file; the C runtime's text mode turns each '\n' written into that pair.
+  // Set here rather than left to the runtime's default mode, which a link option can change.
+  // Only standard output is translated: every file is written in binary mode.
+  _setmode(_fileno(stdout), _O_TEXT);
+#endif
   std::ios::sync_with_stdio(false);
   Arguments arguments(argv, argv + argc);
   SteadyClock clock;
