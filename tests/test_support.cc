@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "run/driver.h"
+#include "run/host.h"
 
 namespace tarnel::testing {
 namespace {
@@ -60,15 +61,24 @@ std::string directory_of(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// Windows takes both separators, so a path the tool builds with '\\' names the same file as
+// the '/' path a test wrote.
+std::string canonical(std::string path) {
+  if (host::kWindows) std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
 }  // namespace
 
-std::unique_ptr<ByteSource> MemoryFileSystem::open_for_reading(const std::string& path) {
+std::unique_ptr<ByteSource> MemoryFileSystem::open_for_reading(const std::string& given) {
+  const std::string path = canonical(given);
   const auto found = files.find(path);
   if (found == files.end() || unreadable.count(path) != 0) return nullptr;
   return std::make_unique<MemorySource>(found->second, block_bytes, read_error.count(path) != 0);
 }
 
-std::unique_ptr<StagedFile> MemoryFileSystem::stage(const std::string& path) {
+std::unique_ptr<StagedFile> MemoryFileSystem::stage(const std::string& given) {
+  const std::string path = canonical(given);
   if (uncreatable.count(path) != 0 || directories.count(directory_of(path)) == 0) return nullptr;
   return std::make_unique<MemoryStaged>(*this, path);
 }

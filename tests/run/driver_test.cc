@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "run/console.h"
+#include "run/host.h"
 #include "test_support.h"
 
 namespace tarnel {
@@ -57,7 +58,8 @@ TEST(RunTest, WholeRunOverThreeSpecies) {
   EXPECT_EQ(banner(kLists) + "Number of species to activate: 1 of 3\n" +
                 heading("Escherichia_coli") + " p=3      dup=1     max=1  grp=1      0s\n" +
                 heading("Homo_sapiens") + " p=1      dup=0     max=0  grp=0      2s\n" +
-                heading("Mus") + "can't open input file protein/mouse.fa\n" + summary(3, 2, 1, 0),
+                heading("Mus") + "can't open input file protein" + host::kDirectorySeparator +
+                "mouse.fa\n" + summary(3, 2, 1, 0),
             out);
   // Every species sees the same mask.
   EXPECT_EQ("      1      0     3  . \n      5      2     2  . \n",
