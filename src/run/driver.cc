@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <iostream>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "run/console.h"
 #include "run/host_file_system.h"
 #include "run/interrupt_cleanup.h"
@@ -61,8 +65,26 @@ int run(const Arguments& arguments, std::ostream& out, Clock& clock, FileSystem&
   return kExitOk;
 }
 
+namespace {
+
+// Every species allocates and frees a few blocks of megabytes (its texts, its records, its
+// read and write buffers). The C library hands blocks that large back to the system when they
+// are freed, so the next species pays a page fault for every 4 KiB of them again: on a
+// collection of small species that was 40% of the run. Kept in the heap they are reused warm.
+// A species of several hundred megabytes still returns its memory, as the cap on what the
+// heap keeps is far below that.
+void keep_freed_blocks_for_the_next_species() {
+#if defined(__GLIBC__)
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
+#endif
+}
+
+}  // namespace
+
 int main_entry(int argc, char** argv) {
   interrupt_cleanup::install();
+  keep_freed_blocks_for_the_next_species();
   std::ios::sync_with_stdio(false);
   Arguments arguments(argv, argv + argc);
   SteadyClock clock;
