@@ -67,15 +67,15 @@ int run(const Arguments& arguments, std::ostream& out, Clock& clock, FileSystem&
 
 namespace {
 
-// Every species allocates and frees a few blocks of megabytes (its texts, its records, its
-// read and write buffers). The C library hands blocks that large back to the system when they
-// are freed, so the next species pays a page fault for every 4 KiB of them again: on a
+// Every species allocates and frees a few blocks of a megabyte or so (its texts, its records,
+// its read and write buffers). The C library hands blocks that large back to the system when
+// they are freed, so the next species pays a page fault for every 4 KiB of them again: on a
 // collection of small species that was 40% of the run. Kept in the heap they are reused warm.
-// A species of several hundred megabytes still returns its memory, as the cap on what the
-// heap keeps is far below that.
+// Blocks of a large species still come straight from the system and go back to it: in the
+// heap, a freed block that no later block fits would only add to the peak.
 void keep_freed_blocks_for_the_next_species() {
 #if defined(__GLIBC__)
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_MMAP_THRESHOLD, 4 << 20);
   mallopt(M_TRIM_THRESHOLD, 128 << 20);
 #endif
 }
