@@ -14,10 +14,6 @@ constexpr std::size_t kLargestChunkBytes = std::size_t{1} << 24;
 }  // namespace
 
 void TextArena::grow(std::size_t extra) {
-  if (!chunks_.empty()) {
-    Chunk& last = chunks_.back();
-    if (last.capacity - last.used >= building_size_ + extra) return;
-  }
   const std::size_t needed = building_size_ + extra;
   std::size_t capacity = chunks_.empty()
                              ? kFirstChunkBytes
@@ -33,20 +29,14 @@ void TextArena::grow(std::size_t extra) {
   }
   reserved_ += capacity;
   building_start_ = fresh.bytes.get();
+  chunk_end_ = building_start_ + capacity;
   chunks_.push_back(std::move(fresh));
-}
-
-void TextArena::extend(std::string_view bytes) {
-  if (bytes.empty()) return;
-  grow(bytes.size());
-  if (building_size_ == 0) building_start_ = chunks_.back().bytes.get() + chunks_.back().used;
-  std::memcpy(building_start_ + building_size_, bytes.data(), bytes.size());
-  building_size_ += bytes.size();
 }
 
 std::string_view TextArena::take() {
   const std::string_view text = building();
   if (!chunks_.empty()) chunks_.back().used += building_size_;
+  building_start_ += building_size_;
   building_size_ = 0;
   return text;
 }
