@@ -75,7 +75,7 @@ generate lists10k --species 10000 --lists-only
 generate lists100k --species 100000 --lists-only
 if ((with_gigabyte)); then
   free_bytes=$(df --output=avail -B1 "$bench_dir" | tail -1)
-  free_memory=$(awk '/MemAvailable/ {print $2 * 1024}' /proc/meminfo)
+  free_memory=$(awk '/MemAvailable/ {printf "%.0f", $2 * 1024}' /proc/meminfo)
   if ((free_bytes < 4000000000 || free_memory < 2500000000)); then
     echo "== not enough disk or memory for the 1 GB case: skipped"
     with_gigabyte=0
