@@ -12,7 +12,7 @@ class MemorySource final : public ByteSource {
   MemorySource(std::string bytes, std::size_t block_bytes, bool fail_after_first_block)
       : bytes_(std::move(bytes)), block_bytes_(block_bytes), fail_(fail_after_first_block) {}
   std::ptrdiff_t read(char* buffer, std::size_t capacity) override {
-    if (fail_ && reads_++ > 0) return -1;
+    if (fail_ && next_ >= block_bytes_) return -1;
     const std::size_t n = std::min({capacity, block_bytes_, bytes_.size() - next_});
     std::copy_n(bytes_.data() + next_, n, buffer);
     next_ += n;
@@ -23,7 +23,6 @@ class MemorySource final : public ByteSource {
   std::string bytes_;
   std::size_t block_bytes_;
   bool fail_;
-  int reads_ = 0;
   std::size_t next_ = 0;
 };
 

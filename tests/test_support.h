@@ -38,7 +38,7 @@ class MemoryFileSystem final : public FileSystem {
   std::map<std::string, std::string> files;
   std::set<std::string> directories{""};
   std::set<std::string> unreadable;     // open_for_reading fails
-  std::set<std::string> read_error;     // reading fails after the first block
+  std::set<std::string> read_error;     // reading fails after one block's worth
   std::set<std::string> uncreatable;    // stage fails
   std::set<std::string> write_error;    // writes fail
   std::set<std::string> publish_error;  // the final rename fails

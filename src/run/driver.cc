@@ -6,6 +6,12 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#endif
 
 #include "run/console.h"
 #include "run/host_file_system.h"
@@ -85,6 +91,13 @@ void keep_freed_blocks_for_the_next_species() {
 int main_entry(int argc, char** argv) {
   interrupt_cleanup::install();
   keep_freed_blocks_for_the_next_species();
+#ifdef _WIN32
+  // A Windows console program ends its console lines with CR LF, also when they are
+  // redirected to a file; the C runtime's text mode turns each '\n' written into that pair.
+  // Set here rather than left to the runtime's default mode, which a link option can change.
+  // Only standard output is translated: every file is written in binary mode.
+  _setmode(_fileno(stdout), _O_TEXT);
+#endif
   std::ios::sync_with_stdio(false);
   Arguments arguments(argv, argv + argc);
   SteadyClock clock;

@@ -5,12 +5,19 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "run/interrupt_cleanup.h"
 
 #ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <io.h>
 #include <process.h>
 #include <windows.h>
@@ -24,9 +31,28 @@ namespace {
 #ifdef _WIN32
 using FileStat = struct _stat64;
 int stat_path(const std::string& path, FileStat* info) { return _stat64(path.c_str(), info); }
-int open_input(const std::string& path) { return _open(path.c_str(), _O_RDONLY | _O_BINARY); }
+// Binary mode throughout: CR bytes reach the readers, and a written LF stays a single LF.
+int open_input(const std::string& path) {
+  return _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
 int open_new(const std::string& path) {
-  return _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  // Opened with delete sharing, unlike _open, so that the interrupt handler can remove the
+  // temporary while it is still open; Windows then deletes it as the process ends.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    errno = (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) ? EEXIST : EACCES;
+    return -1;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    DeleteFileA(path.c_str());
+    errno = EMFILE;
+  }
+  return fd;
 }
 int read_some(int fd, char* buffer, std::size_t capacity) {
   const unsigned chunk = capacity > (1u << 30) ? (1u << 30) : static_cast<unsigned>(capacity);
@@ -40,7 +66,8 @@ int close_file(int fd) { return _close(fd); }
 bool is_directory(const FileStat& info) { return (info.st_mode & _S_IFDIR) != 0; }
 bool may_write(const std::string& path) { return _access(path.c_str(), 2) == 0; }
 bool replace_file(const std::string& from, const std::string& to) {
-  // A plain rename does not replace an existing file on Windows.
+  // rename() refuses an existing target on Windows; this form replaces it in one step. It
+  // still fails while any program holds the target open without delete sharing.
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 void remove_file(const std::string& path) { _unlink(path.c_str()); }

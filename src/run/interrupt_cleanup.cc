@@ -37,7 +37,9 @@ extern "C" void remove_temporaries_and_reraise(int signal_number) {
 void install() {
   std::signal(SIGINT, remove_temporaries_and_reraise);
   std::signal(SIGTERM, remove_temporaries_and_reraise);
-#ifndef _WIN32
+#ifdef _WIN32
+  std::signal(SIGBREAK, remove_temporaries_and_reraise);  // Ctrl-Break in a console window
+#else
   std::signal(SIGHUP, remove_temporaries_and_reraise);
 #endif
 }

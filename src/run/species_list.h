@@ -51,7 +51,7 @@ struct ListOutcome {
   bool ok() const { return exit_code == 0; }
 };
 
-/// Called with each entry line's two fields and its line number; returns an exit code to stop
+/// Called with the two fields of each entry line; returns an exit code to stop
 /// the reading with (its message printed), or 0 to go on.
 using EntryAction = std::function<int(std::string_view name, std::string_view file_name)>;
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "run/line_reader.h"
+#include "species/compressed_source.h"
 
 namespace tarnel {
 namespace {
@@ -131,6 +132,7 @@ bool read_fasta(FileSystem& files, Console& console, const std::string& input_pa
     console.end_line();
     return false;
   }
+  source = decompress_if_gzip(std::move(source));
   return read_fasta(*source, console, proteins);
 }
 

@@ -11,8 +11,9 @@
 
 namespace tarnel {
 
-/// Reads `input_path` + `file_name`. On failure prints the one message that ends the species'
-/// console line and returns false; the records read so far are then of no use.
+/// Reads `input_path` + `file_name`, decompressing it as it goes when it is gzip-compressed. On
+/// failure prints the one message that ends the species' console line and returns false; the
+/// records read so far are then of no use.
 bool read_fasta(FileSystem& files, Console& console, const std::string& input_path,
                 const std::string& file_name, ProteinSet& proteins);
 

@@ -213,7 +213,8 @@ TEST(ProcessSpecies, FailuresKeepEarlierFiles) {
   }
 }
 
-// The same failures against the real file system.
+// The same kinds of failure against the real file system: earlier files stay byte for byte,
+// and no temporary remains.
 class HostFailures : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -224,19 +225,29 @@ class HostFailures : public ::testing::Test {
     write("all.txt", "header\nSp\tsp.fa\n");
     write("act.txt", "header\n");
     write("protein/sp.fa", kTenProteins);
-    for (const char* file : {"status/Sp", "dup/Sp.tsv", "fasta/Sp.fas"}) write(file, "earlier\n");
+    for (const char* file : kOutputs) write(file, "earlier\n");
   }
   void TearDown() override {
-    if (mounted_) umount2((root_ / "status").c_str(), MNT_DETACH);
-    fs::permissions(root_ / "status", fs::perms::owner_all);
+    if (mounted_) umount2(status_dir().c_str(), MNT_DETACH);
     fs::remove_all(root_);
   }
+  std::string status_dir() const { return (root_ / "status").string(); }
   void write(const std::string& relative, const std::string& bytes) {
     std::ofstream(root_ / relative, std::ios::binary) << bytes;
   }
   std::string read(const std::string& relative) {
     std::ifstream in(root_ / relative, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // A small tmpfs over the status directory, read-only if asked, holding the earlier file.
+  bool mount_status(const char* options, bool read_only) {
+    if (geteuid() != 0 || mount("tmpfs", status_dir().c_str(), "tmpfs", 0, options) != 0) {
+      return false;
+    }
+    mounted_ = true;
+    write("status/Sp", "earlier\n");
+    return !read_only ||
+           mount("tmpfs", status_dir().c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, options) == 0;
   }
   std::string run_tool() {
     std::vector<std::string> arguments = {"tarnel", "-w", "1"};
@@ -252,7 +263,7 @@ class HostFailures : public ::testing::Test {
     return out;
   }
   void expect_earlier_files_and_no_temporaries() {
-    for (const char* file : {"status/Sp", "dup/Sp.tsv", "fasta/Sp.fas"}) {
+    for (const char* file : kOutputs) {
       if (fs::exists(root_ / file)) {
         EXPECT_EQ(read(file), "earlier\n") << file;
       }
@@ -261,66 +272,51 @@ class HostFailures : public ::testing::Test {
       if (!fs::exists(root_ / dir)) continue;
       for (const auto& entry : fs::directory_iterator(root_ / dir)) {
         const std::string name = entry.path().filename().string();
-        EXPECT_TRUE(name == "Sp" || name == "Sp.tsv" || name == "Sp.fas")
-            << "left behind: " << name;
+        EXPECT_TRUE(name == "Sp" || name == "Sp.tsv" || name == "Sp.fas") << "left: " << name;
       }
     }
   }
 
+  static constexpr const char* kOutputs[] = {"status/Sp", "dup/Sp.tsv", "fasta/Sp.fas"};
   fs::path root_;
   bool mounted_ = false;
 };
 
 TEST_F(HostFailures, MissingStatusDirectory) {
   fs::remove_all(root_ / "status");
-  const std::string out = run_tool();
-  EXPECT_NE(out.find("can't create status file " + (root_ / "status").string() + "/Sp\n"),
-            std::string::npos)
-      << out;
+  EXPECT_NE(run_tool().find("can't create status file " + status_dir() + "/Sp\n"),
+            std::string::npos);
   expect_earlier_files_and_no_temporaries();
-  fs::create_directories(root_ / "status");
 }
 
 TEST_F(HostFailures, ReadOnlyStatusDirectory) {
-  if (geteuid() == 0) {
-    // Permissions do not bind root, but a read-only mount does.
-    const std::string status = (root_ / "status").string();
-    if (mount("tmpfs", status.c_str(), "tmpfs", 0, "size=64k") != 0) {
-      GTEST_SKIP() << "skipped: cannot mount a read-only tmpfs here";
-    }
-    mounted_ = true;
-    write("status/Sp", "earlier\n");
-    ASSERT_EQ(mount("tmpfs", status.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k"), 0);
-  } else {
+  // Permissions do not bind root, but a read-only mount does.
+  if (geteuid() != 0) {
     fs::permissions(root_ / "status", fs::perms::owner_read | fs::perms::owner_exec);
+  } else if (!mount_status("size=64k", true)) {
+    GTEST_SKIP() << "skipped: cannot mount a read-only tmpfs here";
   }
-  const std::string out = run_tool();
-  EXPECT_NE(out.find("can't create status file "), std::string::npos) << out;
+  EXPECT_NE(run_tool().find("can't create status file " + status_dir() + "/Sp\n"),
+            std::string::npos);
+  if (!mounted_) fs::permissions(root_ / "status", fs::perms::owner_all);
   expect_earlier_files_and_no_temporaries();
 }
 
 TEST_F(HostFailures, FullFileSystem) {
-  // A tiny tmpfs as the status directory: the status file cannot be written whole.
-  if (geteuid() != 0 ||
-      mount("tmpfs", (root_ / "status").c_str(), "tmpfs", 0, "size=4k,nr_inodes=16") != 0) {
+  if (!mount_status("size=4k,nr_inodes=16", false)) {
     GTEST_SKIP() << "skipped: cannot mount a small tmpfs here (needs root)";
   }
-  mounted_ = true;
-  write("status/Sp", "earlier\n");
-  std::string big = ">A\n";
+  std::string many;
   for (int i = 0; i < 2000; ++i)
-    big += ">P" + std::to_string(i) + "\nMKV" + std::to_string(i) + "\n";
-  write("protein/sp.fa", big.substr(3));
-  const std::string out = run_tool();
-  EXPECT_NE(out.find("can't write status file " + (root_ / "status").string() + "/Sp\n"),
-            std::string::npos)
-      << out;
+    many += ">P" + std::to_string(i) + "\nMKV" + std::to_string(i) + "\n";
+  write("protein/sp.fa", many);
+  EXPECT_NE(run_tool().find("can't write status file " + status_dir() + "/Sp\n"),
+            std::string::npos);
   expect_earlier_files_and_no_temporaries();
 }
 
 TEST_F(HostFailures, SuccessPublishesFilesWithNormalPermissions) {
-  const std::string out = run_tool();
-  EXPECT_NE(out.find("Species_OK:1  Errors:0"), std::string::npos) << out;
+  EXPECT_NE(run_tool().find("Species_OK:1  Errors:0"), std::string::npos);
   EXPECT_EQ(read("dup/Sp.tsv"), "P0\t2\tP1\tP3\nP2\t1\tP5\n");
   const mode_t mask = umask(0);
   umask(mask);
@@ -328,8 +324,7 @@ TEST_F(HostFailures, SuccessPublishesFilesWithNormalPermissions) {
   ASSERT_EQ(stat((root_ / "fasta/Sp.fas").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
   for (const char* dir : {"status", "dup", "fasta"}) {
-    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / dir), fs::directory_iterator()), 1)
-        << dir;
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / dir), fs::directory_iterator()), 1);
   }
 }
 
