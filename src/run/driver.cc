@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <iostream>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -68,8 +71,26 @@ int run(const Arguments& arguments, std::ostream& out, Clock& clock, FileSystem&
   return kExitOk;
 }
 
+namespace {
+
+// Every species allocates and frees a few blocks of a megabyte or so (its texts, its records,
+// its read and write buffers). The C library hands blocks that large back to the system when
+// they are freed, so the next species pays a page fault for every 4 KiB of them again: on a
+// collection of small species that was 40% of the run. Kept in the heap they are reused warm.
+// Blocks of a large species still come straight from the system and go back to it: in the
+// heap, a freed block that no later block fits would only add to the peak.
+void keep_freed_blocks_for_the_next_species() {
+#if defined(__GLIBC__)
+  mallopt(M_MMAP_THRESHOLD, 4 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
+#endif
+}
+
+}  // namespace
+
 int main_entry(int argc, char** argv) {
   interrupt_cleanup::install();
+  keep_freed_blocks_for_the_next_species();
 #ifdef _WIN32
   // A Windows console program ends its console lines with CR LF, also when they are
   // redirected to a file; the C runtime's text mode turns each '\n' written into that pair.

@@ -15,8 +15,24 @@ constexpr std::size_t kBufferBytes = kBlockBytes + kMaxLineBytes + 1;
 LineReader::LineReader(std::unique_ptr<ByteSource> source)
     : source_(std::move(source)), buffer_(new char[kBufferBytes]) {}
 
+std::size_t LineReader::find_from(std::size_t begin, char byte) const {
+  if (begin >= filled_) return filled_;
+  const void* found = std::memchr(buffer_.get() + begin, byte, filled_ - begin);
+  return found == nullptr
+             ? filled_
+             : static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.get());
+}
+
+bool LineReader::is_plain(std::size_t begin, std::size_t end) {
+  if (!specials_known_ || next_cr_ < begin) next_cr_ = find_from(begin, '\r');
+  if (!specials_known_ || next_nul_ < begin) next_nul_ = find_from(begin, '\0');
+  specials_known_ = true;
+  return next_nul_ >= end && next_cr_ + 1 >= end;
+}
+
 bool LineReader::refill() {
   if (source_ended_ || source_failed_) return false;
+  specials_known_ = false;  // bytes move and more arrive
   if (next_ > 0) {
     const std::size_t kept = filled_ - next_;
     std::memmove(buffer_.get(), buffer_.get() + next_, kept);
@@ -48,22 +64,27 @@ LineRead LineReader::read_line() {
       const void* lf = std::memchr(start + scanned, '\n', window - scanned);
       if (lf != nullptr) {
         const auto length = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
+        const bool plain = is_plain(next_, next_ + length);
         next_ += length + 1;
-        return {ReadStatus::kLine, {start, length}};
+        return {ReadStatus::kLine, {start, length}, plain};
       }
       scanned = window;
     }
     if (available > kMaxLineBytes) {
       // 65,535 bytes taken and the next one is not a line feed.
-      return {ReadStatus::kTooLong, {start, kMaxLineBytes}};
+      return {ReadStatus::kTooLong, {start, kMaxLineBytes}, false};
     }
     if (!refill()) {
       start = buffer_.get() + next_;
       const std::size_t rest = filled_ - next_;
+      if (source_failed_) {
+        next_ = filled_;
+        return {ReadStatus::kReadError, {start, rest}, false};
+      }
+      const bool plain = is_plain(next_, filled_);
       next_ = filled_;
-      if (source_failed_) return {ReadStatus::kReadError, {start, rest}};
       end_reached_ = true;
-      return {rest == 0 ? ReadStatus::kEndOfFile : ReadStatus::kLine, {start, rest}};
+      return {rest == 0 ? ReadStatus::kEndOfFile : ReadStatus::kLine, {start, rest}, plain};
     }
   }
 }

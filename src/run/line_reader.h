@@ -27,6 +27,9 @@ struct LineRead {
   /// The bytes read, without the line feed. For kTooLong, the first 65,535 bytes. Valid until
   /// the next read.
   std::string_view bytes;
+  /// True when the bytes hold no NUL and no carriage return except as their last byte: the
+  /// line's text is then the bytes less that one carriage return, with nothing else to look for.
+  bool plain = false;
 
   bool failed() const { return status != ReadStatus::kLine; }
 };
@@ -48,6 +51,11 @@ class LineReader {
  private:
   // Reads more bytes after those not yet delivered; false at the end of the source or on error.
   bool refill();
+  // Whether buffer_[begin, end) is plain (see LineRead). Searches the buffer for the next
+  // carriage return and NUL only when the last ones found lie behind `begin`: most blocks hold
+  // neither, and then each is searched for once per block instead of once per line.
+  bool is_plain(std::size_t begin, std::size_t end);
+  std::size_t find_from(std::size_t begin, char byte) const;
 
   std::unique_ptr<ByteSource> source_;
   std::unique_ptr<char[]> buffer_;
@@ -57,6 +65,9 @@ class LineReader {
   bool source_ended_ = false;
   bool source_failed_ = false;
   bool end_reached_ = false;
+  bool specials_known_ = false;  // next_cr_ and next_nul_ are valid for the bytes in the buffer
+  std::size_t next_cr_ = 0;      // the first CR at or after the line being read, or filled_
+  std::size_t next_nul_ = 0;     // the same for NUL
 };
 
 /// Cuts a line at its first NUL byte, which ends a line's text.

@@ -97,7 +97,8 @@ bool read_fasta(ByteSource& source, Console& console, ProteinSet& proteins) {
       return fail("failed at line ", line_number + 1);
     }
     ++line_number;
-    const std::string_view text = without_trailing_cr(text_before_nul(read.bytes));
+    const std::string_view text = read.plain ? without_trailing_cr(read.bytes)
+                                             : without_trailing_cr(text_before_nul(read.bytes));
     if (text.empty()) {
       if (!reader.end_reached()) return fail("empty line ", line_number);
       if (pending.has_sequence() && !pending.store()) return fail("failed at line ", line_number);
@@ -111,7 +112,7 @@ bool read_fasta(ByteSource& source, Console& console, ProteinSet& proteins) {
       }
       pending.start(identifier_of(text), line_start, line_number);
     } else {
-      pending.extend(before_cr(text));
+      pending.extend(read.plain ? text : before_cr(text));
     }
     if (reader.end_reached()) {
       if (pending.has_identifier() && pending.has_sequence() && !pending.store()) {

@@ -1,20 +1,41 @@
 #include "species/output_writers.h"
 
+#include <cstring>
+
 #include "run/text_format.h"
 
 namespace tarnel {
 
 void write_fasta_entry(OutputBuffer& file, const ProteinRecord& protein) {
+  // Lines are laid out in place a block at a time rather than appended one by one: at 80 bytes
+  // a line, the calls and checks of an append cost as much as the copying.
+  constexpr std::size_t kResiduesPerBlock = kResiduesPerLine * 4096;
   std::string& out = file.bytes();
   out.push_back('>');
   out.append(protein.identifier);
   out.push_back('\n');
-  std::string_view rest = protein.sequence;
-  while (!rest.empty()) {
-    const std::string_view line = rest.substr(0, kResiduesPerLine);
-    out.append(line);
-    out.push_back('\n');
-    rest.remove_prefix(line.size());
+  const char* residues = protein.sequence.data();
+  std::size_t left = protein.sequence.size();
+  while (left > 0) {
+    // Only the last block of a sequence can end in a short line.
+    const std::size_t count = left < kResiduesPerBlock ? left : kResiduesPerBlock;
+    const std::size_t full_lines = count / kResiduesPerLine;
+    const std::size_t short_line = count % kResiduesPerLine;
+    const std::size_t start = out.size();
+    out.resize(start + count + full_lines + (short_line > 0 ? 1 : 0));
+    char* to = out.data() + start;
+    for (std::size_t i = 0; i < full_lines; ++i) {
+      std::memcpy(to, residues, kResiduesPerLine);
+      to[kResiduesPerLine] = '\n';
+      to += kResiduesPerLine + 1;
+      residues += kResiduesPerLine;
+    }
+    if (short_line > 0) {
+      std::memcpy(to, residues, short_line);
+      to[short_line] = '\n';
+      residues += short_line;
+    }
+    left -= count;
     // A single sequence may be far longer than a block: hand it on as it grows.
     file.pass_full_blocks();
   }

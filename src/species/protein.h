@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -24,7 +25,14 @@ class TextArena {
 
   /// The text being built: `extend` appends to it, `take` completes it, `drop` abandons it.
   /// Only one text is built at a time, and `store` is not called while one is.
-  void extend(std::string_view bytes);
+  void extend(std::string_view bytes) {
+    // Inline, as it runs for every sequence line: a chunk has room for most lines.
+    if (static_cast<std::size_t>(chunk_end_ - building_start_) - building_size_ < bytes.size()) {
+      grow(bytes.size());
+    }
+    if (!bytes.empty()) std::memcpy(building_start_ + building_size_, bytes.data(), bytes.size());
+    building_size_ += bytes.size();
+  }
   std::string_view building() const { return {building_start_, building_size_}; }
   std::string_view take();
   void drop() { building_size_ = 0; }
@@ -42,7 +50,10 @@ class TextArena {
   void grow(std::size_t extra);
 
   std::vector<Chunk> chunks_;
+  // The text being built starts at the first unused byte of the last chunk, which ends at
+  // chunk_end_; both are null before the first chunk.
   char* building_start_ = nullptr;
+  char* chunk_end_ = nullptr;
   std::size_t building_size_ = 0;
   std::size_t reserved_ = 0;
 };

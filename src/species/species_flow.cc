@@ -15,6 +15,21 @@ namespace {
 
 constexpr std::size_t kHeadingColumns = 36;
 
+// Once ordered, the proteins' texts are visited in scattered order, and each protein began
+// with a wait for memory: a fifth of the time of a large species. Asking for the texts a few
+// proteins ahead lets those waits overlap with the writing.
+constexpr std::size_t kTextLookahead = 8;
+
+void ask_for_texts(const ProteinRecord& protein) {
+#if defined(__GNUC__) || defined(__clang__)
+  // An identifier is stored just before its sequence, so this also starts the sequence.
+  __builtin_prefetch(protein.identifier.data());
+  __builtin_prefetch(protein.sequence.data());
+#else
+  (void)protein;
+#endif
+}
+
 // One kind of output file of a species: where it goes and what its messages call it.
 struct OutputKind {
   std::string_view noun;  // as in "can't create <noun> file "
@@ -85,7 +100,12 @@ bool process_species(const SpeciesContext& context, std::int32_t species_index,
 
   const std::string status_mask = build_status_mask(mask, species_index);
   std::int64_t written = 0;
-  for (const ProteinRecord& protein : proteins.records) {
+  const std::vector<ProteinRecord>& records = proteins.records;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const ProteinRecord& protein = records[i];
+    if (fasta && i + kTextLookahead < records.size()) {
+      ask_for_texts(records[i + kTextLookahead]);
+    }
     if (drop_copies && protein.is_copy) continue;
     if (fasta) {
       write_fasta_entry(*fasta->buffer, protein);
