@@ -1,4 +1,5 @@
-// Fakes for the seams of the tool: a scripted clock and a file system held in memory.
+// Fakes for the seams of the tool (a scripted clock and a file system held in memory), and
+// ways to run its parts over them.
 #ifndef TARNEL_TESTS_TEST_SUPPORT_H_
 #define TARNEL_TESTS_TEST_SUPPORT_H_
 
@@ -52,6 +53,12 @@ class MemoryFileSystem final : public FileSystem {
 /// Runs the tool in-process; returns the exit code, fills `out` with the console text.
 int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock& clock,
              FileSystem& files);
+
+/// Reads a file of these bytes with the FASTA reader, the file system handing out at most
+/// `block_bytes` at a time (and failing after the first block if `read_error`). Returns a line
+/// per record, "identifier|sequence|offset|line", or the reader's message when it fails.
+std::string read_fasta_bytes(const std::string& bytes, std::size_t block_bytes,
+                             bool read_error = false);
 
 }  // namespace tarnel::testing
 
