@@ -68,12 +68,12 @@ std::string directory_of(const std::string& path) {
 
 std::unique_ptr<ByteSource> MemoryFileSystem::open_for_reading(const std::string& path) {
   const auto found = files.find(path);
-  if (found == files.end() || unreadable.count(path) != 0) return nullptr;
+  if (found == files.end()) return nullptr;
   return std::make_unique<MemorySource>(found->second, block_bytes, read_error.count(path) != 0);
 }
 
 std::unique_ptr<StagedFile> MemoryFileSystem::stage(const std::string& path) {
-  if (uncreatable.count(path) != 0 || directories.count(directory_of(path)) == 0) return nullptr;
+  if (directories.count(directory_of(path)) == 0) return nullptr;
   return std::make_unique<MemoryStaged>(*this, path);
 }
 

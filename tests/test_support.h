@@ -32,15 +32,14 @@ class FakeClock final : public Clock {
   std::deque<std::int64_t> readings_;
 };
 
-/// Files as a map from path to bytes. Directories exist when listed. Failures can be injected
-/// per path; staged files only reach `files` when published.
+/// Files as a map from path to bytes. Directories exist when listed; a file can be created only
+/// in one that does. Failures can be injected per path; staged files only reach `files` when
+/// published.
 class MemoryFileSystem final : public FileSystem {
  public:
   std::map<std::string, std::string> files;
   std::set<std::string> directories{""};
-  std::set<std::string> unreadable;     // open_for_reading fails
   std::set<std::string> read_error;     // reading fails after one block's worth
-  std::set<std::string> uncreatable;    // stage fails
   std::set<std::string> write_error;    // writes fail
   std::set<std::string> publish_error;  // the final rename fails
   std::size_t block_bytes = 1 << 20;    // largest block a read returns
