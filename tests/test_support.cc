@@ -1,9 +1,13 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
+#include "run/console.h"
 #include "run/driver.h"
 #include "run/host.h"
+#include "species/fasta_reader.h"
 
 namespace tarnel::testing {
 namespace {
@@ -73,13 +77,13 @@ std::string canonical(std::string path) {
 std::unique_ptr<ByteSource> MemoryFileSystem::open_for_reading(const std::string& given) {
   const std::string path = canonical(given);
   const auto found = files.find(path);
-  if (found == files.end() || unreadable.count(path) != 0) return nullptr;
+  if (found == files.end()) return nullptr;
   return std::make_unique<MemorySource>(found->second, block_bytes, read_error.count(path) != 0);
 }
 
 std::unique_ptr<StagedFile> MemoryFileSystem::stage(const std::string& given) {
   const std::string path = canonical(given);
-  if (uncreatable.count(path) != 0 || directories.count(directory_of(path)) == 0) return nullptr;
+  if (directories.count(directory_of(path)) == 0) return nullptr;
   return std::make_unique<MemoryStaged>(*this, path);
 }
 
@@ -89,6 +93,30 @@ int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock&
   const int code = run(arguments, console, clock, files);
   out = console.str();
   return code;
+}
+
+std::string read_fasta_bytes(const std::string& bytes, std::size_t block_bytes, bool read_error) {
+  MemoryFileSystem files;
+  files.files["in/x.fa"] = bytes;
+  files.block_bytes = block_bytes;
+  if (read_error) files.read_error.insert("in/x.fa");
+  std::ostringstream message;
+  Console console(message);
+  ProteinSet proteins;
+  const bool ok = read_fasta(files, console, "in/", "x.fa", proteins);
+  console.flush();
+  EXPECT_EQ(ok, message.str().empty()) << message.str();
+  if (!ok) return message.str();
+  std::string records;
+  for (std::size_t i = 0; i < proteins.size(); ++i) {
+    const ProteinRecord& r = proteins[i];
+    // Fresh from the reader: numbered in reading order, with no copies marked.
+    EXPECT_EQ(r.ordinal, static_cast<std::int32_t>(i));
+    EXPECT_TRUE(!r.is_copy && r.copies.empty());
+    records.append(r.identifier).append("|").append(r.sequence);
+    records += "|" + std::to_string(r.offset) + "|" + std::to_string(r.line) + "\n";
+  }
+  return records;
 }
 
 }  // namespace tarnel::testing

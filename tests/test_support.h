@@ -1,4 +1,5 @@
-// Fakes for the seams of the tool: a scripted clock and a file system held in memory.
+// Fakes for the seams of the tool (a scripted clock and a file system held in memory), and
+// ways to run its parts over them.
 #ifndef TARNEL_TESTS_TEST_SUPPORT_H_
 #define TARNEL_TESTS_TEST_SUPPORT_H_
 
@@ -31,15 +32,14 @@ class FakeClock final : public Clock {
   std::deque<std::int64_t> readings_;
 };
 
-/// Files as a map from path to bytes. Directories exist when listed. Failures can be injected
-/// per path; staged files only reach `files` when published.
+/// Files as a map from path to bytes. Directories exist when listed; a file can be created only
+/// in one that does. Failures can be injected per path; staged files only reach `files` when
+/// published.
 class MemoryFileSystem final : public FileSystem {
  public:
   std::map<std::string, std::string> files;
   std::set<std::string> directories{""};
-  std::set<std::string> unreadable;     // open_for_reading fails
   std::set<std::string> read_error;     // reading fails after one block's worth
-  std::set<std::string> uncreatable;    // stage fails
   std::set<std::string> write_error;    // writes fail
   std::set<std::string> publish_error;  // the final rename fails
   std::size_t block_bytes = 1 << 20;    // largest block a read returns
@@ -52,6 +52,12 @@ class MemoryFileSystem final : public FileSystem {
 /// Runs the tool in-process; returns the exit code, fills `out` with the console text.
 int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock& clock,
              FileSystem& files);
+
+/// Reads a file of these bytes with the FASTA reader, the file system handing out at most
+/// `block_bytes` at a time (and failing after the first block if `read_error`). Returns a line
+/// per record, "identifier|sequence|offset|line", or the reader's message when it fails.
+std::string read_fasta_bytes(const std::string& bytes, std::size_t block_bytes,
+                             bool read_error = false);
 
 }  // namespace tarnel::testing
 

@@ -5,11 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
+#include <vector>
 
 #include "run/host_file_system.h"
 #include "test_support.h"
@@ -19,312 +19,231 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Ten proteins of which P1, P3 and P5 are copies.
 const std::string kTenProteins =
     ">P0 zero\nMKVLA\n>P1\nMKVLA\n>P2\nGG\n>P3\nMKVLA\n>P4\nWWWWWWW\n"
     ">P5\nGG\n>P6\nA\n>P7\nCC\n>P8\nDD\n>P9\nEE\n";
+const std::string kSpStatistics = " p=10     dup=3     max=2  grp=2    ";
+const std::string kSpHeading = "Sp..." + std::string(31, ' ');
 
-// Runs the tool over one species named `name` whose FASTA text is `fasta`.
-struct OneSpeciesRun {
+// The tool run over the species added, with every output directory present.
+struct SpeciesRun {
   testing::MemoryFileSystem files;
   std::string out;
-  int exit_code = -1;
 
-  OneSpeciesRun() {
-    for (const char* dir : {"protein/", "status/", "dup/", "fasta/"}) files.directories.insert(dir);
+  SpeciesRun() {
+    files.directories.insert({"status/", "dup/", "fasta/"});
+    files.files["act.txt"] = files.files["all.txt"] = "species_name\tFASTA_file_name\n";
   }
-  void add_species(const std::string& name, const std::string& file, const std::string& fasta) {
+  SpeciesRun& add(const std::string& name, const std::string& file, const std::string& fasta) {
     files.files["all.txt"] += name + "\t" + file + "\n";
     files.files["protein/" + file] = fasta;
+    return *this;
   }
-  void run(std::vector<std::string> options, std::vector<std::int64_t> clock = {0}) {
-    files.files["all.txt"].insert(0, "species_name\tFASTA_file_name\n");
-    files.files["act.txt"] = "header\n";
-    std::vector<std::string> arguments = {"tarnel"};
-    arguments.insert(arguments.end(), options.begin(), options.end());
-    arguments.push_back("act.txt");
-    arguments.push_back("all.txt");
+  // Returns the first species' console line.
+  std::string run(std::vector<std::string> arguments, std::vector<std::int64_t> clock = {0}) {
+    arguments.insert(arguments.begin(), "tarnel");
+    arguments.insert(arguments.end(), {"act.txt", "all.txt"});
     testing::FakeClock fake(std::move(clock));
-    exit_code = testing::run_tool(arguments, out, fake, files);
-  }
-  // The console line of the first species.
-  std::string species_line() const {
-    const std::size_t begin = out.find("Number of species to activate");
-    const std::size_t line = out.find('\n', begin) + 1;
-    return out.substr(line, out.find('\n', line) - line + 1);
+    EXPECT_EQ(testing::run_tool(arguments, out, fake, files), 0);
+    EXPECT_EQ(files.staged_alive, 0);
+    const std::size_t line = out.find('\n', out.find("Number of species")) + 1;
+    return out.substr(line, out.find('\n', line) + 1 - line);
   }
 };
 
 TEST(ProcessSpecies, CreatesTheFilesTheModesAskFor) {
-  for (int mask = 0; mask < 8; ++mask) {
-    const bool copy = mask & 1, status = mask & 2, write = mask & 4;
-    SCOPED_TRACE("c=" + std::to_string(copy) + " u=" + std::to_string(status) +
-                 " w=" + std::to_string(write));
-    OneSpeciesRun run;
-    run.add_species("Sp", "sp.fa", kTenProteins);
-    run.run({"-c", copy ? "1" : "0", "-u", status ? "1" : "0", "-w", write ? "1" : "0"});
-    EXPECT_EQ(run.exit_code, 0);
+  for (int modes = 0; modes < 8; ++modes) {
+    const bool copy = modes & 1, status = modes & 2, write = modes & 4;
+    SCOPED_TRACE(::testing::Message() << "-c " << copy << " -u " << status << " -w " << write);
+    SpeciesRun run;
+    run.add("Sp", "sp.fa", kTenProteins);
+    const std::string line =
+        run.run({"-c", copy ? "1" : "0", "-u", status ? "1" : "0", "-w", write ? "1" : "0"});
     EXPECT_EQ(run.files.files.count("dup/Sp.tsv"), copy ? 1u : 0u);
     EXPECT_EQ(run.files.files.count("status/Sp"), status ? 1u : 0u);
     EXPECT_EQ(run.files.files.count("fasta/Sp.fas"), write ? 1u : 0u);
-    std::string expected = "Sp...                               ";
-    if (copy) expected += " p=10     dup=3     max=2  grp=2    ";
-    if (write)
-      expected +=
-          copy ? "     7 of     10 proteins written in " : "    10 of     10 proteins written in ";
-    expected += "  0s\n";
-    EXPECT_EQ(run.species_line(), expected);
-    EXPECT_EQ(run.files.staged_alive, 0);
+    std::string expected = kSpHeading + (copy ? kSpStatistics : "");
+    if (write) expected += copy ? "     7 of     10" : "    10 of     10";
+    EXPECT_EQ(line, expected + (write ? " proteins written in " : "") + "  0s\n");
   }
 }
 
-TEST(ProcessSpecies, WritesTheThreeFilesInTheChosenOrder) {
-  OneSpeciesRun run;
-  run.add_species("Sp", "sp.fa", kTenProteins);
-  run.run({"-w", "1"});
+TEST(ProcessSpecies, WritesTheOrderedProteinsAndLeavesCopiesOut) {
+  SpeciesRun run;
+  run.add("Sp", "sp.fa", kTenProteins).run({"-w", "1"});
   EXPECT_EQ(run.files.files["fasta/Sp.fas"],
             ">P4\nWWWWWWW\n>P0\nMKVLA\n>P7\nCC\n>P8\nDD\n>P9\nEE\n>P2\nGG\n>P6\nA\n");
   EXPECT_EQ(run.files.files["dup/Sp.tsv"], "P0\t2\tP1\tP3\nP2\t1\tP5\n");
-  EXPECT_EQ(run.files.files["status/Sp"],
-            "      9      4     7  \n      1      0     5  \n     15      7     2  \n"
-            "     17      8     2  \n     19      9     2  \n      5      2     2  \n"
-            "     13      6     1  \n");
+  const std::string& status = run.files.files["status/Sp"];
+  EXPECT_EQ(std::count(status.begin(), status.end(), '\n'), 7);
 }
 
 TEST(ProcessSpecies, ConsoleLineFields) {
-  struct Case {
+  const std::string name33(33, 'N');
+  const std::string empty =
+      kSpHeading + " p=0      dup=0     max=0  grp=0    " + "     0 of      0 proteins written in ";
+  const struct {
     const char* name;
     std::string species;
-    std::string fasta;
-    std::vector<std::string> options;
-    std::vector<std::int64_t> clock;  // run start, species start, species end, run end
+    std::vector<std::string> arguments;
+    std::vector<std::int64_t> clock;  // run start, species start, species end
     std::string line;
-  } const kCases[] = {
-      {"empty FASTA with output",
-       "Sp",
-       "",
-       {"-w", "1"},
-       {0},
-       "Sp...                                p=0      dup=0     max=0  grp=0         0 of      0 "
-       "proteins written in   0s\n"},
-      {"33-character name fills the heading",
-       std::string(33, 'N'),
-       ">A\nM\n",
-       {"-c", "0"},
-       {0},
-       std::string(33, 'N') + "...  0s\n"},
-      {"a longer name pushes the line right",
-       std::string(40, 'N'),
-       ">A\nM\n",
-       {"-c", "0"},
-       {0},
-       std::string(40, 'N') + "...  0s\n"},
-      {"999 ms is 0 seconds",
-       "Sp",
-       ">A\nM\n",
-       {"-c", "0"},
-       {5, 1000, 1999, 1999},
-       "Sp...                                 0s\n"},
-      {"1000 ms is 1 second",
-       "Sp",
-       ">A\nM\n",
-       {"-c", "0"},
-       {5, 1000, 2000, 2000},
-       "Sp...                                 1s\n"},
-      {"four digits are written whole",
-       "Sp",
-       ">A\nM\n",
-       {"-c", "0"},
-       {0, 0, 1234567, 1234567},
-       "Sp...                               1234s\n"},
+  } kCases[] = {
+      {"empty FASTA", "Sp", {"-w", "1"}, {0}, empty + "  0s\n"},
+      {"33-character name", name33, {"-c", "0"}, {0}, name33 + "...  0s\n"},
+      {"999 ms", "Sp", {"-c", "0"}, {5, 1000, 1999}, kSpHeading + "  0s\n"},
+      {"1000 ms", "Sp", {"-c", "0"}, {5, 1000, 2000}, kSpHeading + "  1s\n"},
+      {"four digits", "Sp", {"-c", "0"}, {0, 0, 1234567}, kSpHeading + "1234s\n"},
   };
-  for (const Case& c : kCases) {
+  for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    OneSpeciesRun run;
-    run.add_species(c.species, "sp.fa", c.fasta);
-    run.run(c.options, c.clock);
-    EXPECT_EQ(run.species_line(), c.line);
+    EXPECT_EQ(SpeciesRun().add(c.species, "sp.fa", "").run(c.arguments, c.clock), c.line);
   }
 }
 
 TEST(ProcessSpecies, LaterEntryOfTheSameNameReplacesTheFiles) {
-  OneSpeciesRun run;
-  run.add_species("Sp", "one.fa", ">A\nMK\n");
-  run.add_species("Sp", "two.fa", ">B\nLLL\n");
-  run.run({"-w", "1"});
+  SpeciesRun run;
+  run.add("Sp", "one.fa", ">A\nMK\n").add("Sp", "two.fa", ">B\nLLL\n").run({"-w", "1"});
   EXPECT_EQ(run.files.files["fasta/Sp.fas"], ">B\nLLL\n");
   EXPECT_NE(run.out.find("Species_OK:2  Errors:0"), std::string::npos);
 }
 
-// Failures leave every earlier file as it was and no staged file behind.
+enum Fault { kNoInput, kBadInput, kNoDirectory, kWriteFails, kRenameFails };
+
+// Every failure leaves the files of an earlier run as they were (but for those already renamed
+// when a later rename fails) and no staged file alive.
 TEST(ProcessSpecies, FailuresKeepEarlierFiles) {
-  struct Case {
-    const char* name;
-    void (*inject)(testing::MemoryFileSystem&);
+  const std::string kOutputs[] = {"dup/Sp.tsv", "status/Sp", "fasta/Sp.fas"};  // rename order
+  const struct {
+    Fault fault;
+    std::string path;
     std::string message;
-  } const kCases[] = {
-      {"input missing", [](testing::MemoryFileSystem& f) { f.files.erase("protein/sp.fa"); },
-       "can't open input file protein/sp.fa\n"},
-      {"bad FASTA",
-       [](testing::MemoryFileSystem& f) { f.files["protein/sp.fa"] = ">A\n\n>B\nM\n"; },
-       "empty line 2\n"},
-      {"duplicates file uncreatable",
-       [](testing::MemoryFileSystem& f) { f.uncreatable.insert("dup/Sp.tsv"); },
-       "can't create duplicate file dup/Sp.tsv\n"},
-      {"status directory missing",
-       [](testing::MemoryFileSystem& f) { f.directories.erase("status/"); },
-       "can't create status file status/Sp\n"},
-      {"output FASTA uncreatable",
-       [](testing::MemoryFileSystem& f) { f.uncreatable.insert("fasta/Sp.fas"); },
-       "can't create output FASTA file fasta/Sp.fas\n"},
-      {"duplicates write fails",
-       [](testing::MemoryFileSystem& f) { f.write_error.insert("dup/Sp.tsv"); },
-       "can't write duplicate file dup/Sp.tsv\n"},
-      {"status write fails",
-       [](testing::MemoryFileSystem& f) { f.write_error.insert("status/Sp"); },
-       "can't write status file status/Sp\n"},
-      {"output FASTA write fails",
-       [](testing::MemoryFileSystem& f) { f.write_error.insert("fasta/Sp.fas"); },
-       "can't write output FASTA file fasta/Sp.fas\n"},
-      {"status rename fails",
-       [](testing::MemoryFileSystem& f) { f.publish_error.insert("status/Sp"); },
-       "can't create status file status/Sp\n"},
+    int renamed;  // outputs renamed before the failure
+  } kCases[] = {
+      {kNoInput, "protein/sp.fa", "can't open input file protein/sp.fa", 0},
+      {kBadInput, "protein/sp.fa", "empty line 2", 0},
+      {kNoDirectory, "dup/", "can't create duplicate file dup/Sp.tsv", 0},
+      {kNoDirectory, "status/", "can't create status file status/Sp", 0},
+      {kNoDirectory, "fasta/", "can't create output FASTA file fasta/Sp.fas", 0},
+      {kWriteFails, "dup/Sp.tsv", "can't write duplicate file dup/Sp.tsv", 0},
+      {kWriteFails, "status/Sp", "can't write status file status/Sp", 0},
+      {kWriteFails, "fasta/Sp.fas", "can't write output FASTA file fasta/Sp.fas", 0},
+      {kRenameFails, "dup/Sp.tsv", "can't create duplicate file dup/Sp.tsv", 0},
+      {kRenameFails, "status/Sp", "can't create status file status/Sp", 1},
+      {kRenameFails, "fasta/Sp.fas", "can't create output FASTA file fasta/Sp.fas", 2},
   };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    OneSpeciesRun run;
-    run.add_species("Sp", "sp.fa", kTenProteins);
-    const std::map<std::string, std::string> earlier = {{"dup/Sp.tsv", "old dup\n"},
-                                                        {"status/Sp", "old status\n"},
-                                                        {"fasta/Sp.fas", "old fasta\n"}};
-    for (const auto& [path, bytes] : earlier) run.files.files[path] = bytes;
-    c.inject(run.files);
-    run.run({"-w", "1"});
-    EXPECT_EQ(run.exit_code, 0);
-    const std::string line = run.species_line();
-    EXPECT_EQ(line.substr(line.size() - c.message.size()), c.message);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::Message() << "fault " << c.fault << " at " << c.path);
+    SpeciesRun run;
+    run.add("Sp", "sp.fa", kTenProteins);
+    for (const std::string& path : kOutputs) run.files.files[path] = "earlier\n";
+    if (c.fault == kNoInput) run.files.files.erase(c.path);
+    if (c.fault == kBadInput) run.files.files[c.path] = ">A\n\n";
+    if (c.fault == kNoDirectory) run.files.directories.erase(c.path);
+    if (c.fault == kWriteFails) run.files.write_error.insert(c.path);
+    if (c.fault == kRenameFails) run.files.publish_error.insert(c.path);
+    const std::string line = run.run({"-w", "1"});
+    EXPECT_EQ(line.substr(line.size() - c.message.size() - 1), c.message + "\n");
     EXPECT_NE(run.out.find("Species_OK:0  Errors:1"), std::string::npos);
-    EXPECT_EQ(run.files.staged_alive, 0);
-    for (const auto& [path, bytes] : earlier) {
-      // A rename that fails after an earlier one has gone through cannot be undone; here the
-      // status rename fails after the duplicates file was replaced.
-      if (std::string(c.name) == "status rename fails" && path == "dup/Sp.tsv") continue;
-      EXPECT_EQ(run.files.files[path], bytes) << path;
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(run.files.files[kOutputs[i]] == "earlier\n", i >= c.renamed) << kOutputs[i];
     }
   }
 }
 
-// The same kinds of failure against the real file system: earlier files stay byte for byte,
-// and no temporary remains.
-class HostFailures : public ::testing::Test {
+// The same kinds of failure against the real file system.
+class HostFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("tarnel-flow-" + std::to_string(getpid()));
     fs::remove_all(root_);
-    for (const char* dir : {"protein", "status", "dup", "fasta"})
-      fs::create_directories(root_ / dir);
+    for (const char* dir : {"protein", "status", "dup", "fasta"}) fs::create_directories(at_ + dir);
     write("all.txt", "header\nSp\tsp.fa\n");
     write("act.txt", "header\n");
     write("protein/sp.fa", kTenProteins);
     for (const char* file : kOutputs) write(file, "earlier\n");
   }
   void TearDown() override {
-    if (mounted_) umount2(status_dir().c_str(), MNT_DETACH);
+    if (mounted_) umount2(status_.c_str(), MNT_DETACH);
     fs::remove_all(root_);
   }
-  std::string status_dir() const { return (root_ / "status").string(); }
-  void write(const std::string& relative, const std::string& bytes) {
-    std::ofstream(root_ / relative, std::ios::binary) << bytes;
+  void write(const std::string& file, const std::string& bytes) {
+    std::ofstream(at_ + file, std::ios::binary) << bytes;
   }
-  std::string read(const std::string& relative) {
-    std::ifstream in(root_ / relative, std::ios::binary);
+  std::string read(const std::string& file) {
+    std::ifstream in(at_ + file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  // A small tmpfs over the status directory, read-only if asked, holding the earlier file.
-  bool mount_status(const char* options, bool read_only) {
-    if (geteuid() != 0 || mount("tmpfs", status_dir().c_str(), "tmpfs", 0, options) != 0) {
-      return false;
-    }
+  // A small tmpfs over the status directory, holding the earlier file; false when not root.
+  bool mount_status(const char* options, unsigned long flags) {
+    if (geteuid() != 0 || mount("tmpfs", status_.c_str(), "tmpfs", 0, options) != 0) return false;
     mounted_ = true;
     write("status/Sp", "earlier\n");
-    return !read_only ||
-           mount("tmpfs", status_dir().c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, options) == 0;
+    return flags == 0 || mount("tmpfs", status_.c_str(), "tmpfs", MS_REMOUNT | flags, options) == 0;
   }
-  std::string run_tool() {
-    std::vector<std::string> arguments = {"tarnel", "-w", "1"};
-    for (const char* dir : {"-i", "protein", "-s", "status", "-d", "dup", "-o", "fasta"}) {
-      arguments.push_back(dir[0] == '-' ? dir : (root_ / dir).string());
-    }
-    arguments.push_back((root_ / "act.txt").string());
-    arguments.push_back((root_ / "all.txt").string());
+  // Runs the tool, expecting `text` on the console; then the earlier files are as they were
+  // where they still exist (or all replaced), and each output directory holds at most the one
+  // file of its kind: no temporary is left.
+  void run(const std::string& text, bool replaced = false) {
     HostFileSystem files;
     testing::FakeClock clock;
     std::string out;
-    EXPECT_EQ(testing::run_tool(arguments, out, clock, files), 0);
-    return out;
-  }
-  void expect_earlier_files_and_no_temporaries() {
+    EXPECT_EQ(
+        testing::run_tool({"tarnel", "-w", "1", "-i", at_ + "protein", "-s", status_, "-d",
+                           at_ + "dup", "-o", at_ + "fasta", at_ + "act.txt", at_ + "all.txt"},
+                          out, clock, files),
+        0);
+    EXPECT_NE(out.find(text), std::string::npos) << out;
     for (const char* file : kOutputs) {
-      if (fs::exists(root_ / file)) {
-        EXPECT_EQ(read(file), "earlier\n") << file;
-      }
-    }
-    for (const char* dir : {"status", "dup", "fasta"}) {
-      if (!fs::exists(root_ / dir)) continue;
-      for (const auto& entry : fs::directory_iterator(root_ / dir)) {
-        const std::string name = entry.path().filename().string();
-        EXPECT_TRUE(name == "Sp" || name == "Sp.tsv" || name == "Sp.fas") << "left: " << name;
-      }
+      EXPECT_TRUE(!fs::exists(at_ + file) || (read(file) == "earlier\n") != replaced) << file;
+      const fs::path dir = fs::path(at_ + file).parent_path();
+      if (!fs::exists(dir)) continue;
+      EXPECT_LE(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << dir;
     }
   }
 
   static constexpr const char* kOutputs[] = {"status/Sp", "dup/Sp.tsv", "fasta/Sp.fas"};
-  fs::path root_;
+  const fs::path root_ = fs::temp_directory_path() / ("tarnel-flow-" + std::to_string(getpid()));
+  const std::string at_ = root_.string() + "/";
+  const std::string status_ = at_ + "status";
   bool mounted_ = false;
 };
 
-TEST_F(HostFailures, MissingStatusDirectory) {
-  fs::remove_all(root_ / "status");
-  EXPECT_NE(run_tool().find("can't create status file " + status_dir() + "/Sp\n"),
-            std::string::npos);
-  expect_earlier_files_and_no_temporaries();
+TEST_F(HostFiles, MissingDirectory) {
+  fs::remove_all(status_);
+  run("can't create status file " + status_ + "/Sp\n");
 }
 
-TEST_F(HostFailures, ReadOnlyStatusDirectory) {
+TEST_F(HostFiles, ReadOnlyDirectory) {
   // Permissions do not bind root, but a read-only mount does.
   if (geteuid() != 0) {
-    fs::permissions(root_ / "status", fs::perms::owner_read | fs::perms::owner_exec);
-  } else if (!mount_status("size=64k", true)) {
+    fs::permissions(status_, fs::perms::owner_read | fs::perms::owner_exec);
+  } else if (!mount_status("size=64k", MS_RDONLY)) {
     GTEST_SKIP() << "skipped: cannot mount a read-only tmpfs here";
   }
-  EXPECT_NE(run_tool().find("can't create status file " + status_dir() + "/Sp\n"),
-            std::string::npos);
-  if (!mounted_) fs::permissions(root_ / "status", fs::perms::owner_all);
-  expect_earlier_files_and_no_temporaries();
+  run("can't create status file " + status_ + "/Sp\n");
+  if (!mounted_) fs::permissions(status_, fs::perms::owner_all);
 }
 
-TEST_F(HostFailures, FullFileSystem) {
-  if (!mount_status("size=4k,nr_inodes=16", false)) {
+TEST_F(HostFiles, FullFileSystem) {
+  if (!mount_status("size=4k,nr_inodes=16", 0)) {
     GTEST_SKIP() << "skipped: cannot mount a small tmpfs here (needs root)";
   }
-  std::string many;
-  for (int i = 0; i < 2000; ++i)
-    many += ">P" + std::to_string(i) + "\nMKV" + std::to_string(i) + "\n";
+  std::string many;  // a status file of some 50 kB
+  for (int i = 0; i < 2000; ++i) many += ">P\n" + std::to_string(i) + "\n";
   write("protein/sp.fa", many);
-  EXPECT_NE(run_tool().find("can't write status file " + status_dir() + "/Sp\n"),
-            std::string::npos);
-  expect_earlier_files_and_no_temporaries();
+  run("can't write status file " + status_ + "/Sp\n");
 }
 
-TEST_F(HostFailures, SuccessPublishesFilesWithNormalPermissions) {
-  EXPECT_NE(run_tool().find("Species_OK:1  Errors:0"), std::string::npos);
+TEST_F(HostFiles, SuccessPublishesFilesWithNormalPermissions) {
+  run("Species_OK:1  Errors:0", /*replaced=*/true);
   EXPECT_EQ(read("dup/Sp.tsv"), "P0\t2\tP1\tP3\nP2\t1\tP5\n");
   const mode_t mask = umask(0);
   umask(mask);
-  struct stat info;
-  ASSERT_EQ(stat((root_ / "fasta/Sp.fas").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
-  for (const char* dir : {"status", "dup", "fasta"}) {
-    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / dir), fs::directory_iterator()), 1);
+  for (const char* file : kOutputs) {
+    struct stat info;
+    ASSERT_EQ(stat((at_ + file).c_str(), &info), 0) << file;
+    EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask) << file;
   }
 }
 
