@@ -15,7 +15,12 @@ shift || true
 targets=("$@")
 ((${#targets[@]})) || targets=(command_line species_list species_pipeline)
 
-CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2} cmake --workflow --preset fuzz >/dev/null
+mkdir -p build-fuzz
+if ! CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2} \
+    cmake --workflow --preset fuzz >build-fuzz/build.log 2>&1; then
+  cat build-fuzz/build.log
+  exit 1
+fi
 
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1

@@ -1,12 +1,7 @@
 // Whole runs on the real file system with input that no well-behaved user would give: binary
 // garbage, directories where files belong, lines of megabytes, odd line ends, NUL bytes, paths
 // that cannot exist, an output file that is also the input, and pipes instead of files.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,11 +13,20 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "run/host_file_system.h"
 #include "species/fasta_reader.h"
@@ -128,9 +132,10 @@ constexpr char kHeader[] = "species_name\tFASTA_file_name\n";
 class HostileInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tarnel-hostile-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    std::random_device random;
+    do {
+      root_ = fs::temp_directory_path() / ("tarnel-hostile-" + std::to_string(random()));
+    } while (!fs::create_directory(root_));
     for (const char* directory : {"protein", "status", "dup", "fasta"}) {
       fs::create_directory(root_ / directory);
     }
@@ -140,7 +145,9 @@ class HostileInputTest : public ::testing::Test {
     fs::remove_all(root_, ignored);
   }
 
-  std::string path(const std::string& relative) const { return (root_ / relative).string(); }
+  // Joined with '/', which every host accepts, so that messages read the same everywhere.
+  std::string root() const { return root_.generic_string(); }
+  std::string path(const std::string& relative) const { return root() + "/" + relative; }
 
   void write(const std::string& relative, const std::string& bytes) const {
     std::ofstream out(path(relative), std::ios::binary | std::ios::trunc);
@@ -157,9 +164,10 @@ class HostileInputTest : public ::testing::Test {
   // directory; returns what it printed after the banner.
   int run_with(const std::vector<std::string>& options, const std::string& active,
                const std::string& all, std::string& console, FileSystem& files) const {
-    std::vector<std::string> arguments = {"tarnel",    "-i",           path("protein"),
-                                          "-s",        path("status"), "-d",
-                                          path("dup"), "-o",           path("fasta")};
+    // Directories end with their separator, so normalisation leaves them as given.
+    std::vector<std::string> arguments = {"tarnel",        "-i", path("protein/"), "-s",
+                                          path("status/"), "-d", path("dup/"),     "-o",
+                                          path("fasta/")};
     arguments.insert(arguments.end(), options.begin(), options.end());
     arguments.push_back(path(active));
     arguments.push_back(path(all));
@@ -204,6 +212,7 @@ std::vector<HostileCase> hostile_cases() {
   // file name of control characters, which cannot be opened.
   const std::string unopenable =
       padded_heading("") + "can't open input file {T}/protein/\x08\x07\x06\x05\x04\x03\x02\x01\n";
+  const std::string too_long_name(300, 'n');
   const std::string one_species = std::string(kHeader) + "x\tx.fa\n";
   const std::string one_protein = ">P1 first\nMKV\n";
   const std::string many_megabytes(8u << 20, 'M');
@@ -373,12 +382,32 @@ std::vector<HostileCase> hostile_cases() {
            padded_heading("y") + statistics(1, 0, 0, 0) + "  0s\n" + summary(2, 1, 1),
        {{"status/y", "      1      0     3   \n"}},
        {"status/missing", "dup/missing"}},
+      {"a species name longer than a file name may be",
+       {{"all.txt", std::string(kHeader) + too_long_name + "\tx.fa\n"},
+        {"active.txt", kHeader},
+        {"protein/x.fa", one_protein}},
+       {},
+       {},
+       0,
+       activation + too_long_name + "..." + statistics(1, 0, 0, 0) +
+           "can't create duplicate file {T}/dup/" + too_long_name + ".tsv\n" + summary(2, 0, 1)},
+      {"a directory where an output file belongs",
+       {{"all.txt", one_species},
+        {"active.txt", kHeader},
+        {"protein/x.fa", one_protein},
+        {"dup/x.tsv", "earlier run\n"}},
+       {"status/x"},
+       {},
+       0,
+       activation + padded_heading("x") + statistics(1, 0, 0, 0) +
+           "can't create status file {T}/status/x\n" + summary(2, 0, 1),
+       {{"dup/x.tsv", "earlier run\n"}}},
       {"the output FASTA file is the input file",
        {{"all.txt", std::string(kHeader) + "big\tbig.fa\n"},
         {"active.txt", kHeader},
         {"protein/big.fa", big_input}},
        {},
-       {"-w", "1", "-c", "0", "-r", "0", "-u", "0", "-o", "{T}/protein", "-p", "fa"},
+       {"-w", "1", "-c", "0", "-r", "0", "-u", "0", "-o", "{T}/protein/", "-p", "fa"},
        0,
        "Number of species to activate: 0 of 1\n" + padded_heading("big") + written(4000, 4000) +
            "  0s\n" + summary(2, 1, 0),
@@ -402,13 +431,13 @@ TEST_F(HostileInputTest, AnswersEveryHostileInputWithItsMessage) {
     for (const std::string& directory : c.directories) fs::create_directories(root_ / directory);
     for (const auto& [relative, bytes] : c.files) write(relative, bytes);
     std::vector<std::string> options;
-    for (const std::string& option : c.options) options.push_back(with_root(option, root_));
+    for (const std::string& option : c.options) options.push_back(with_root(option, root()));
 
     HostFileSystem host;
     CountingFileSystem files(host);
     std::string console;
     EXPECT_EQ(run_with(options, "active.txt", "all.txt", console, files), c.exit_code);
-    EXPECT_EQ(console, with_root(c.console, root_.string()));
+    EXPECT_EQ(console, with_root(c.console, root()));
     for (const auto& [relative, bytes] : c.expected_files) {
       EXPECT_TRUE(fs::is_regular_file(path(relative))) << relative;
       EXPECT_TRUE(read(relative) == bytes) << relative << " differs";
@@ -425,6 +454,7 @@ TEST_F(HostileInputTest, AnswersEveryHostileInputWithItsMessage) {
   }
 }
 
+#ifndef _WIN32
 // Feeds a FIFO from a thread. The reader may open it late or never; the writer waits for it a
 // bounded time instead of blocking forever, and a reader that stops early costs a failed write
 // rather than SIGPIPE.
@@ -542,6 +572,8 @@ TEST_F(HostileInputTest, CountsOffsetsInAPipeFromTheBytesRead) {
     EXPECT_EQ(from_pipe[i].sequence, from_file[i].sequence);
   }
 }
+
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace tarnel
