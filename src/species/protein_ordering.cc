@@ -34,7 +34,10 @@ constexpr std::uint32_t kLengthUnknown = std::numeric_limits<std::uint32_t>::max
 // texts may differ further on, or in a NUL against an end).
 std::uint64_t leading_bytes(std::string_view text) {
   unsigned char bytes[8] = {};
-  std::memcpy(bytes, text.data(), text.size() < sizeof bytes ? text.size() : sizeof bytes);
+  // An empty text may have no storage at all.
+  if (!text.empty()) {
+    std::memcpy(bytes, text.data(), text.size() < sizeof bytes ? text.size() : sizeof bytes);
+  }
   std::uint64_t value = 0;
   for (const unsigned char byte : bytes) value = value << 8 | byte;
   return value;
