@@ -327,6 +327,9 @@ int fuzz_one(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
   const std::string fasta =
       with_long_run({reinterpret_cast<const char*>(data) + 3, size - 3}, data[1], 'M');
+  // Text that opens with the gzip signature is decompressed on its way to the reader, which
+  // the plain-text models here do not describe; the compressed path has tests of its own.
+  if (fasta.size() >= 2 && fasta[0] == '\x1f' && fasta[1] == '\x8b') return 0;
   const std::size_t block_bytes = block_bytes_for(data[0], fasta.size());
   const Choice choice(data[2]);
   const RunSettings& settings = choice.settings;
