@@ -4,15 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "run/driver.h"
 #include "run/host.h"
 #include "test_support.h"
 
@@ -20,167 +21,97 @@ namespace tarnel {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::literals;
 
 class HostFileSystemTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // Random, since other runs of these tests may share the temporary directory.
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::random_device random;
-    root_ = fs::temp_directory_path() / (std::string("tarnel-host-") + info->name() + "-" +
-                                         std::to_string(random()) + std::to_string(random()));
-    ASSERT_TRUE(fs::create_directories(root_));
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
+  HostFileSystemTest() { fs::create_directories(path("protein")); }
+  ~HostFileSystemTest() override { fs::remove_all(root_); }
 
   // A path in the scratch directory, joined the way the tool joins paths.
   std::string path(const std::string& name) const {
-    return root_.string() + host::kDirectorySeparator + name;
+    return root_ + host::kDirectorySeparator + name;
   }
-
-  static void put(const std::string& file, const std::string& bytes) {
-    std::ofstream(file, std::ios::binary) << bytes;
+  void put(const std::string& name, std::string_view bytes) const {
+    std::ofstream(path(name), std::ios::binary) << bytes;
   }
-  static std::string get(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
+  std::string get(const std::string& name) const {
+    std::ifstream in(path(name), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  std::vector<std::string> names_in(const std::string& directory) const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(directory)) {
-      names.push_back(entry.path().filename().string());
-    }
-    return names;
+  // Files in the protein directory, temporaries included.
+  std::ptrdiff_t files_left() const {
+    return std::distance(fs::directory_iterator(path("protein")), fs::directory_iterator());
   }
 
-  static std::string read_all(ByteSource& source) {
-    std::string bytes;
-    char block[7];  // small, so that the reads cross the interesting bytes
-    for (;;) {
-      const std::ptrdiff_t got = source.read(block, sizeof block);
-      if (got <= 0) {
-        EXPECT_EQ(0, got);
-        return bytes;
-      }
-      bytes.append(block, static_cast<std::size_t>(got));
-    }
-  }
-
-  fs::path root_;
+  // Random, since other runs of these tests may share the temporary directory.
+  const std::string root_ =
+      (fs::temp_directory_path() / ("tarnel-host-" + std::to_string(std::random_device()())))
+          .string();
   HostFileSystem files_;
 };
 
+// CR LF, a lone CR, Ctrl-Z and NUL: a text-mode stream would change or stop at each.
+constexpr std::string_view kBytes = "head\r\nA\rB\x1aZ\r\n\0tail\n\r"sv;
+
 TEST_F(HostFileSystemTest, ReadsEveryByteAsStored) {
-  // CR LF, a lone CR, Ctrl-Z and NUL: a text-mode reader would change or stop at each.
-  const std::string bytes(
-      "head\r\nA\rB\x1a"
-      "C\r\n\0tail\n\r",
-      21);
-  put(path("in.fa"), bytes);
-  auto source = files_.open_for_reading(path("in.fa"));
+  put("protein/f", kBytes);
+  auto source = files_.open_for_reading(path("protein/f"));
   ASSERT_NE(nullptr, source);
-  EXPECT_EQ(bytes, read_all(*source));
+  std::string read;
+  char block[7];  // small, so that the reads cross the interesting bytes
+  for (std::ptrdiff_t got; (got = source->read(block, sizeof block)) > 0;) {
+    read.append(block, static_cast<std::size_t>(got));
+  }
+  EXPECT_TRUE(read == kBytes);
 }
 
-TEST_F(HostFileSystemTest, WritesEveryByteAsGiven) {
-  const std::string bytes = "line one\nline two\r\n\x1a\nlast\n";
-  auto staged = files_.stage(path("out.txt"));
-  ASSERT_NE(nullptr, staged);
-  ASSERT_TRUE(staged->write(bytes));
-  ASSERT_TRUE(staged->finish());
-  ASSERT_TRUE(staged->publish());
-  EXPECT_EQ(bytes, get(path("out.txt")));
-}
-
-TEST_F(HostFileSystemTest, PublishReplacesAnExistingFile) {
-  put(path("status"), "an older and longer content\n");
-  auto staged = files_.stage(path("status"));
-  ASSERT_NE(nullptr, staged);
-  ASSERT_TRUE(staged->write("new\n"));
-  ASSERT_TRUE(staged->finish());
-  ASSERT_TRUE(staged->publish());
-  staged.reset();
-  EXPECT_EQ("new\n", get(path("status")));
-  EXPECT_EQ(std::vector<std::string>{"status"}, names_in(root_.string()));
-}
-
-TEST_F(HostFileSystemTest, UnpublishedFileLeavesTheOldOneAndNoTemporary) {
-  put(path("status"), "old\n");
-  auto staged = files_.stage(path("status"));
-  ASSERT_NE(nullptr, staged);
-  ASSERT_TRUE(staged->write("new\n"));
-  staged.reset();
-  EXPECT_EQ("old\n", get(path("status")));
-  EXPECT_EQ(std::vector<std::string>{"status"}, names_in(root_.string()));
-}
-
-TEST_F(HostFileSystemTest, OpenTemporaryCanBeRemoved) {
-  // What the interrupt handler does while a species is being written.
-  auto staged = files_.stage(path("status"));
-  ASSERT_NE(nullptr, staged);
-  ASSERT_TRUE(staged->write("partial"));
-  const std::vector<std::string> names = names_in(root_.string());
-  ASSERT_EQ(1u, names.size());
-  EXPECT_EQ(0, std::remove(path(names[0]).c_str()));
-  staged.reset();
-  EXPECT_TRUE(names_in(root_.string()).empty());
-}
-
-TEST_F(HostFileSystemTest, RefusesWhatItCannotOpenOrCreate) {
-  fs::create_directories(root_ / "dir");
-  EXPECT_EQ(nullptr, files_.open_for_reading(path("missing")));
-  EXPECT_EQ(nullptr, files_.open_for_reading(path("dir")));
-  EXPECT_EQ(nullptr, files_.stage(path("dir")));
-  EXPECT_EQ(nullptr, files_.stage(path("no_such_dir") + host::kDirectorySeparator + "status"));
-  EXPECT_EQ(std::vector<std::string>{"dir"}, names_in(root_.string()));
-}
-
-TEST_F(HostFileSystemTest, SlashesAreAcceptedInGivenPaths) {
-  fs::create_directories(root_ / "sub");
-  const std::string slashed = root_.string() + "/sub/file";
-  put(slashed, "x\n");
-  auto source = files_.open_for_reading(slashed);
-  ASSERT_NE(nullptr, source);
-  EXPECT_EQ("x\n", read_all(*source));
-  auto staged = files_.stage(root_.string() + "/sub/other");
-  ASSERT_NE(nullptr, staged);
-  ASSERT_TRUE(staged->finish());
-  EXPECT_TRUE(staged->publish());
+TEST_F(HostFileSystemTest, OnlyAPublishedFileReplacesTheEarlierOne) {
+  const struct {
+    const char* name;
+    bool finish;
+    bool remove_temporary;  // while it is open, as the interrupt handler does
+    bool publish;
+  } kCases[] = {{"published", true, false, true},
+                {"abandoned while written", false, false, false},
+                {"abandoned once finished", true, false, false},
+                {"temporary removed while open", false, true, false}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string earlier = "an earlier and longer content\n";
+    put("protein/status", earlier);
+    auto staged = files_.stage(path("protein/status"));
+    ASSERT_NE(nullptr, staged);
+    ASSERT_TRUE(staged->write(kBytes));
+    ASSERT_TRUE(!c.finish || staged->finish());
+    for (const auto& entry : fs::directory_iterator(path("protein"))) {
+      if (c.remove_temporary && entry.path().filename() != "status") {
+        EXPECT_EQ(0, std::remove(entry.path().string().c_str()));
+      }
+    }
+    ASSERT_TRUE(!c.publish || staged->publish());
+    staged.reset();
+    EXPECT_TRUE(get("protein/status") == (c.publish ? kBytes : earlier));
+    EXPECT_EQ(1, files_left());  // no temporary left
+  }
 }
 
 TEST_F(HostFileSystemTest, OutputFileMayReplaceItsOwnInputFile) {
   // The input must be closed by the time its path is replaced: Windows refuses to replace a
   // file that is still open.
-  fs::create_directories(root_ / "protein");
-  put(path("all.txt"), "species_name\tFASTA_file_name\r\nyeast\tyeast.fa\r\n");
-  put(path("protein") + host::kDirectorySeparator + "yeast.fa",
-      ">B second\r\nMKV\r\n>A first\r\nMK\r\n");
-  const std::vector<std::string> arguments = {"tarnel",
-                                              "-i",
-                                              path("protein"),
-                                              "-o",
-                                              path("protein"),
-                                              "-p",
-                                              "fa",
-                                              "-w",
-                                              "1",
-                                              "-u",
-                                              "0",
-                                              "-c",
-                                              "0",
-                                              "-r",
-                                              "2",
-                                              path("all.txt"),
-                                              path("all.txt")};
+  put("all.txt", "species_name\tFASTA_file_name\r\nyeast\tyeast.fa\r\n");
+  put("protein/yeast.fa", ">B second\r\nMKV\r\n>A first\r\nMK\r\n");
+  const std::string protein = path("protein");
+  const std::string list = path("all.txt");
+  const std::vector<std::string> arguments = {"tarnel", "-i", protein, "-o", protein, "-p",
+                                              "fa",     "-w", "1",     "-u", "0",     "-c",
+                                              "0",      "-r", "2",     list, list};
   testing::FakeClock clock;
   std::string console;
   EXPECT_EQ(0, testing::run_tool(arguments, console, clock, files_));
   EXPECT_EQ(std::string::npos, console.find("can't")) << console;
-  EXPECT_EQ(">A\nMK\n>B\nMKV\n", get(path("protein") + host::kDirectorySeparator + "yeast.fa"));
-  EXPECT_EQ(std::vector<std::string>{"yeast.fa"}, names_in(path("protein")));
+  EXPECT_EQ(">A\nMK\n>B\nMKV\n", get("protein/yeast.fa"));
+  EXPECT_EQ(1, files_left());
 }
 
 }  // namespace

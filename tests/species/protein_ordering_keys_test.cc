@@ -4,6 +4,9 @@
 // on positions with compare_proteins itself, on texts built to tie in the leading bytes.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <iterator>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,45 +17,29 @@
 namespace tarnel {
 namespace {
 
-// The order that the sort makes with compare_proteins as its comparison: ordinals in turn.
-std::vector<std::int32_t> reference_order(const ProteinSet& set, std::int32_t ordering) {
-  std::vector<std::int32_t> order(set.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::int32_t>(i);
-  introspective_sort::sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
-    return compare_proteins(set[static_cast<std::size_t>(a)], set[static_cast<std::size_t>(b)],
-                            ordering);
-  });
-  return order;
-}
-
-std::string random_text(std::mt19937& random, const std::string& prefix, std::size_t extra) {
-  std::string text = prefix;
-  for (std::size_t i = 0; i < extra; ++i) text.push_back("ACa\0"[random() % 4]);
-  return text;
-}
-
 TEST(OrderProteinsKeys, SameOrderAsTheSortOnCompareProteins) {
   std::mt19937 random(31);
-  // Prefixes around eight bytes, the width of the keys' leading bytes.
-  const std::vector<std::string> prefixes = {"",         "M",         "MKV",       "MKVLLAG",
-                                             "MKVLLAGT", "MKVLLAGTW", "MKVLLAGTWQ"};
+  // Prefixes around eight bytes, the width of the keys' leading bytes, and tails whose bytes
+  // sort on either side of each other, NUL included.
+  const std::string prefixes[] = {"", "M", "MKV", "MKVLLAG", "MKVLLAGT", "MKVLLAGTW", "MKVLLAGTWQ"};
+  const auto text = [&] {
+    std::string built = prefixes[random() % std::size(prefixes)];
+    for (auto n = random() % 4; n > 0; --n) built.push_back("ACa\0"[random() % 4]);
+    return built;
+  };
   for (int round = 0; round < 120; ++round) {
     const std::int32_t ordering = std::vector<std::int32_t>{-1, 1, 2, 9}[round % 4];
-    const std::size_t n = 1 + random() % (round < 60 ? 200 : 3000);
-    SCOPED_TRACE("round " + std::to_string(round) + ", ordering " + std::to_string(ordering) +
-                 ", " + std::to_string(n) + " records");
     ProteinSet set;
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::string& sequence_prefix = prefixes[random() % prefixes.size()];
-      const std::string& identifier_prefix = prefixes[random() % prefixes.size()];
-      set.add(random_text(random, identifier_prefix, random() % 3),
-              random_text(random, sequence_prefix, random() % 4));
-    }
-    const std::vector<std::int32_t> expected = reference_order(set, ordering);
+    for (auto n = 1 + random() % (round < 60 ? 200 : 3000); n > 0; --n) set.add(text(), text());
+    std::vector<std::size_t> expected(set.size());
+    std::iota(expected.begin(), expected.end(), 0);
+    introspective_sort::sort(expected.begin(), expected.end(), [&](std::size_t a, std::size_t b) {
+      return compare_proteins(set[a], set[b], ordering);
+    });
     order_proteins(set, ordering, 0);
-    ASSERT_EQ(set.size(), expected.size());
     for (std::size_t i = 0; i < set.size(); ++i) {
-      ASSERT_EQ(set[i].ordinal, expected[i]) << "position " << i;
+      ASSERT_EQ(static_cast<std::size_t>(set[i].ordinal), expected[i])
+          << "round " << round << ", position " << i;
     }
   }
 }
