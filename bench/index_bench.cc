@@ -4,7 +4,6 @@
 //
 //   index_bench [--repeats R] FILE...
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "median_time.h"
 #include "run/console.h"
 #include "run/host_file_system.h"
 #include "species/fasta_reader.h"
@@ -47,16 +47,11 @@ std::vector<std::int32_t> with_tree(const ProteinSet& proteins) {
 template <typename Index>
 double median_millis(const std::vector<ProteinSet>& sets, int repeats, Index index,
                      std::vector<std::vector<std::int32_t>>& results) {
-  std::vector<double> times;
-  for (int r = 0; r < repeats; ++r) {
-    results.clear();
-    const auto start = std::chrono::steady_clock::now();
-    for (const ProteinSet& proteins : sets) results.push_back(index(proteins));
-    const auto stop = std::chrono::steady_clock::now();
-    times.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
-  }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
+  return tarnel::bench::median_millis(
+      repeats, [&results] { results.clear(); },
+      [&] {
+        for (const ProteinSet& proteins : sets) results.push_back(index(proteins));
+      });
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 //
 //   sort_bench [RECORDS] [REPEATS]
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "median_time.h"
 #include "species/introspective_sort.h"
 #include "species/protein.h"
 #include "species/protein_ordering.h"
@@ -74,17 +74,11 @@ std::uint64_t count_comparisons(const ProteinSet& proteins) {
 }
 
 double median_order_millis(const ProteinSet& proteins, int repeats) {
-  std::vector<double> times;
-  for (int r = 0; r < repeats; ++r) {
-    ProteinSet copy;
-    copy.records = proteins.records;  // views only: the texts stay where they are
-    const auto start = std::chrono::steady_clock::now();
-    tarnel::order_proteins(copy, kLongestFirst, 1);
-    const auto stop = std::chrono::steady_clock::now();
-    times.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
-  }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
+  ProteinSet copy;
+  return tarnel::bench::median_millis(
+      repeats,
+      [&] { copy.records = proteins.records; },  // views only: the texts stay where they are
+      [&] { tarnel::order_proteins(copy, kLongestFirst, 1); });
 }
 
 }  // namespace
