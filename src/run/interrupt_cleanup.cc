@@ -41,6 +41,9 @@ void install() {
   std::signal(SIGBREAK, remove_temporaries_and_reraise);  // Ctrl-Break in a console window
 #else
   std::signal(SIGHUP, remove_temporaries_and_reraise);
+  std::signal(SIGQUIT, remove_temporaries_and_reraise);
+  // A console piped into a reader that quits (`tarnel ... | head`) ends the run here.
+  std::signal(SIGPIPE, remove_temporaries_and_reraise);
 #endif
 }
 

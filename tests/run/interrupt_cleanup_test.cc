@@ -14,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(InterruptCleanup, RemovesRememberedTemporariesAndDiesOfTheSignal) {
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
     SCOPED_TRACE(signal_number);
     const fs::path dir = fs::temp_directory_path() / ("tarnel-int-" + std::to_string(getpid()));
     fs::create_directories(dir);
