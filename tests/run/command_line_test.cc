@@ -42,22 +42,6 @@ std::string usage_text() {
   return out.str();
 }
 
-TEST(DeriveProgramNameTest, CutsDirectoriesThenTheLastExtension) {
-  // Start path, then the name on POSIX and on Windows hosts.
-  const std::tuple<const char*, const char*, const char*> kCases[] = {
-      {"tarnel", "tarnel", "tarnel"},
-      {"E:\\tools\\tarnel.exe", "tarnel", "tarnel"},
-      {"tarnel.old.exe", "tarnel.old", "tarnel.old"},
-      {"bin/tarnel.exe", "tarnel", "bin/tarnel"},
-      {"./tarnel", "tarnel", ""},
-      {"build.d/tarnel", "tarnel", "build"},
-      {".tarnel", "", ""}};
-  for (const auto& [path, posix, windows] : kCases) {
-    SCOPED_TRACE(path);
-    EXPECT_EQ(host::kWindows ? windows : posix, derive_program_name(path));
-  }
-}
-
 TEST(IsHelpRequestTest, LooksAtTheFirstTwoCharactersOfTheFirstArgumentOnly) {
   EXPECT_TRUE(is_help_request({"tarnel"}));
   for (const char* first : {"?", "-?", "/?", "-H", "/h", "-help", "/home/lists.txt"}) {
