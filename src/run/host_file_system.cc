@@ -10,6 +10,7 @@
 #include <string>
 
 #include "run/interrupt_cleanup.h"
+#include "run/replaced_file_releaser.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -124,11 +125,13 @@ class FileSource final : public ByteSource {
 
 class HostStagedFile final : public StagedFile {
  public:
-  HostStagedFile(int fd, std::string temporary, std::string final_path)
+  HostStagedFile(int fd, std::string temporary, std::string final_path,
+                 ReplacedFileReleaser& releaser)
       : fd_(fd),
         temporary_(std::move(temporary)),
         final_path_(std::move(final_path)),
-        ticket_(interrupt_cleanup::remember(temporary_)) {}
+        ticket_(interrupt_cleanup::remember(temporary_)),
+        releaser_(releaser) {}
   HostStagedFile(const HostStagedFile&) = delete;
   HostStagedFile& operator=(const HostStagedFile&) = delete;
 
@@ -160,7 +163,10 @@ class HostStagedFile final : public StagedFile {
 
   bool publish() override {
     if (!ok_ || fd_ >= 0) return false;
+    const int replaced = ReplacedFileReleaser::hold(final_path_);
     published_ = replace_file(temporary_, final_path_);
+    // Had the rename failed, the held file would still be in place: closing it frees nothing.
+    releaser_.release(replaced);
     return published_;
   }
 
@@ -169,6 +175,7 @@ class HostStagedFile final : public StagedFile {
   std::string temporary_;
   std::string final_path_;
   int ticket_;
+  ReplacedFileReleaser& releaser_;
   bool ok_ = true;
   bool published_ = false;
 };
@@ -221,7 +228,7 @@ std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
     temporary.push_back('-');
     append_base36(temporary, temporaries_made_++);
     const int fd = open_new(temporary);
-    if (fd >= 0) return std::make_unique<HostStagedFile>(fd, std::move(temporary), path);
+    if (fd >= 0) return std::make_unique<HostStagedFile>(fd, std::move(temporary), path, releaser_);
     if (errno != EEXIST) return nullptr;
   }
   return nullptr;

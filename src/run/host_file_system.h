@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "run/file_system.h"
+#include "run/replaced_file_releaser.h"
 
 namespace tarnel {
 
@@ -15,6 +16,7 @@ class HostFileSystem final : public FileSystem {
 
  private:
   std::uint32_t temporaries_made_ = 0;  // part of every temporary name, so names never repeat
+  ReplacedFileReleaser releaser_;
 };
 
 }  // namespace tarnel

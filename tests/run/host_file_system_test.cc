@@ -17,6 +17,10 @@
 #include "run/host.h"
 #include "test_support.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace tarnel {
 namespace {
 
@@ -95,6 +99,39 @@ TEST_F(HostFileSystemTest, OnlyAPublishedFileReplacesTheEarlierOne) {
     EXPECT_EQ(1, files_left());  // no temporary left
   }
 }
+
+#ifndef _WIN32
+std::ptrdiff_t open_handles() {
+  return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+}
+
+TEST_F(HostFileSystemTest, ReplacedFilesAreAllLetGoWhenTheFileSystemGoes) {
+  // More replaced files than are let go in the background, and one at a path whose opening
+  // would block: a FIFO.
+  constexpr int kFiles = 150;
+  for (int i = 0; i < kFiles; ++i) put("protein/" + std::to_string(i), "earlier\n");
+  ASSERT_EQ(0, mkfifo(path("protein/fifo").c_str(), 0666));
+  const std::ptrdiff_t handles_before = open_handles();
+  {
+    HostFileSystem files;
+    for (const char* name : {"fifo", "new"}) {
+      auto staged = files.stage(path(std::string("protein/") + name));
+      ASSERT_NE(nullptr, staged);
+      ASSERT_TRUE(staged->write(name) && staged->finish() && staged->publish());
+    }
+    for (int i = 0; i < kFiles; ++i) {
+      auto staged = files.stage(path("protein/" + std::to_string(i)));
+      ASSERT_NE(nullptr, staged);
+      ASSERT_TRUE(staged->write(std::to_string(i)) && staged->finish() && staged->publish());
+    }
+  }
+  EXPECT_EQ(handles_before, open_handles());
+  EXPECT_EQ(kFiles + 2, files_left());
+  EXPECT_EQ("fifo", get("protein/fifo"));
+  for (int i = 0; i < kFiles; ++i)
+    EXPECT_EQ(std::to_string(i), get("protein/" + std::to_string(i)));
+}
+#endif
 
 TEST_F(HostFileSystemTest, OutputFileMayReplaceItsOwnInputFile) {
   // The input must be closed by the time its path is replaced: Windows refuses to replace a

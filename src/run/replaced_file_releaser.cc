@@ -1,0 +1,91 @@
+#include "run/replaced_file_releaser.h"
+
+#include <fcntl.h>
+
+#include <system_error>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+namespace tarnel {
+namespace {
+
+// Beyond this many, the caller closes handles itself rather than let them pile up.
+constexpr std::size_t kMostPending = 64;
+
+void close_handle(int handle) {
+#ifndef _WIN32
+  close(handle);
+#else
+  (void)handle;
+#endif
+}
+
+}  // namespace
+
+int ReplacedFileReleaser::hold(const std::string& path) {
+#if defined(O_PATH) && !defined(_WIN32)
+  // A path-only handle: no permission needed, and a FIFO or device at the path is not opened.
+  return open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+#else
+  (void)path;
+  return -1;
+#endif
+}
+
+void ReplacedFileReleaser::release(int handle) {
+  if (handle < 0) return;
+  {
+    std::unique_lock lock(mutex_);
+    if (!worker_.joinable() && !worker_failed_) {
+      // The worker takes no signals: an interruption is handled where the temporaries live.
+#ifndef _WIN32
+      sigset_t all;
+      sigset_t before;
+      sigfillset(&all);
+      pthread_sigmask(SIG_SETMASK, &all, &before);
+#endif
+      try {
+        worker_ = std::thread([this] { close_pending(); });
+      } catch (const std::system_error&) {
+        worker_failed_ = true;
+      }
+#ifndef _WIN32
+      pthread_sigmask(SIG_SETMASK, &before, nullptr);
+#endif
+    }
+    if (worker_.joinable() && pending_.size() < kMostPending) {
+      pending_.push_back(handle);
+      wake_.notify_one();
+      return;
+    }
+  }
+  close_handle(handle);
+}
+
+void ReplacedFileReleaser::close_pending() {
+  std::vector<int> batch;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
+    if (pending_.empty()) return;  // stopping, and nothing left
+    batch.swap(pending_);
+    lock.unlock();
+    for (const int handle : batch) close_handle(handle);
+    batch.clear();
+    lock.lock();
+  }
+}
+
+ReplacedFileReleaser::~ReplacedFileReleaser() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  if (worker_.joinable()) worker_.join();
+}
+
+}  // namespace tarnel
