@@ -5,9 +5,10 @@
 #include <system_error>
 
 #ifndef _WIN32
-#include <signal.h>
 #include <unistd.h>
 #endif
+
+#include "run/background_thread.h"
 
 namespace tarnel {
 namespace {
@@ -40,21 +41,11 @@ void ReplacedFileReleaser::release(int handle) {
   {
     std::unique_lock lock(mutex_);
     if (!worker_.joinable() && !worker_failed_) {
-      // The worker takes no signals: an interruption is handled where the temporaries live.
-#ifndef _WIN32
-      sigset_t all;
-      sigset_t before;
-      sigfillset(&all);
-      pthread_sigmask(SIG_SETMASK, &all, &before);
-#endif
       try {
-        worker_ = std::thread([this] { close_pending(); });
+        worker_ = start_background_thread([this] { close_pending(); });
       } catch (const std::system_error&) {
         worker_failed_ = true;
       }
-#ifndef _WIN32
-      pthread_sigmask(SIG_SETMASK, &before, nullptr);
-#endif
     }
     if (worker_.joinable() && pending_.size() < kMostPending) {
       pending_.push_back(handle);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace tarnel {
@@ -46,10 +47,25 @@ class TextArena {
     std::size_t capacity = 0;
     std::size_t used = 0;
   };
+  // The next large chunk, made ready on another thread while the current one fills.
+  struct SpareChunk {
+    SpareChunk() = default;
+    SpareChunk(const SpareChunk&) = delete;
+    SpareChunk& operator=(const SpareChunk&) = delete;
+    ~SpareChunk() {
+      if (preparer.joinable()) preparer.join();
+    }
+    std::thread preparer;
+    std::unique_ptr<char[]> bytes;
+    std::size_t capacity = 0;
+  };
   // Makes room for `extra` more bytes behind the text being built, moving it if need be.
   void grow(std::size_t extra);
+  Chunk new_chunk(std::size_t capacity);
+  void prepare_spare(std::size_t capacity);
 
   std::vector<Chunk> chunks_;
+  std::unique_ptr<SpareChunk> spare_;  // behind a pointer: its thread writes into it
   // The text being built starts at the first unused byte of the last chunk, which ends at
   // chunk_end_; both are null before the first chunk.
   char* building_start_ = nullptr;

@@ -38,5 +38,23 @@ TEST(TextArena, KeepsEveryTextAcrossChunksAndGrowingTexts) {
   for (const auto& [text, view] : kept) ASSERT_EQ(view, text);
 }
 
+TEST(TextArena, KeepsTheTextsOfALargeSpecies) {
+  // Past the size where chunks are made ready ahead, with texts longer than a chunk among
+  // them: a ready chunk of the wrong size must be set aside, not used.
+  TextArena arena;
+  std::vector<std::pair<std::string, std::string_view>> kept;
+  std::size_t total = 0;
+  for (int i = 0; total < (std::size_t{80} << 20); ++i) {
+    const std::size_t length = i % 40 == 39 ? (std::size_t{20} << 20) + 7 : 300000 + i;
+    std::string text(length, static_cast<char>('A' + i % 26));
+    text[length / 2] = static_cast<char>('a' + i % 26);
+    arena.extend(std::string_view(text).substr(0, length / 3));
+    arena.extend(std::string_view(text).substr(length / 3));
+    kept.emplace_back(std::move(text), arena.take());
+    total += length;
+  }
+  for (const auto& [text, view] : kept) ASSERT_TRUE(view == text);
+}
+
 }  // namespace
 }  // namespace tarnel
