@@ -3,8 +3,12 @@
 #ifndef TARNEL_SPECIES_OUTPUT_BUFFER_H_
 #define TARNEL_SPECIES_OUTPUT_BUFFER_H_
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "run/file_system.h"
 
@@ -15,6 +19,8 @@ class OutputBuffer {
   static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 
   explicit OutputBuffer(StagedFile& file) : file_(file) { bytes_.reserve(kBlockBytes + 4096); }
+  OutputBuffer(OutputBuffer&&) = default;
+  ~OutputBuffer();
 
   /// The bytes not yet handed on; writers append to it and then call `pass_full_blocks`.
   std::string& bytes() { return bytes_; }
@@ -22,20 +28,41 @@ class OutputBuffer {
     if (bytes_.size() >= kBlockBytes) pass_on();
   }
   /// Hands on the rest and closes the file; false if any write or the close failed.
-  bool finish() {
-    pass_on();
-    return file_.finish() && ok_;
-  }
-  StagedFile& file() { return file_; }
+  bool finish();
 
  private:
-  void pass_on() {
-    if (!bytes_.empty()) ok_ = file_.write(bytes_) && ok_;
-    bytes_.clear();
-  }
+  // Writes the blocks of a large file on its own thread, one block behind the formatting.
+  // Copying into the system's file cache is the dearest part of writing a large species, and
+  // it then overlaps the formatting of the next block.
+  class BlockWriter {
+   public:
+    explicit BlockWriter(StagedFile& file);
+    ~BlockWriter();
+    /// Swaps `block` for the one written before it (emptied), once that one is written.
+    void hand(std::string& block);
+    /// Waits until every block handed is written; false if any write failed.
+    bool drain();
+
+   private:
+    void write_blocks();
+
+    StagedFile& file_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string block_;
+    bool block_waiting_ = false;
+    bool stopping_ = false;
+    bool ok_ = true;
+    std::thread thread_;
+  };
+
+  void pass_on();
+
   StagedFile& file_;
   std::string bytes_;
   bool ok_ = true;
+  int blocks_passed_ = 0;
+  std::unique_ptr<BlockWriter> writer_;
 };
 
 }  // namespace tarnel

@@ -1,0 +1,82 @@
+#include "species/output_buffer.h"
+
+#include <system_error>
+
+#include "run/background_thread.h"
+
+namespace tarnel {
+
+OutputBuffer::BlockWriter::BlockWriter(StagedFile& file) : file_(file) {
+  block_.reserve(kBlockBytes + 4096);
+  thread_ = start_background_thread([this] { write_blocks(); });
+}
+
+OutputBuffer::BlockWriter::~BlockWriter() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void OutputBuffer::BlockWriter::hand(std::string& block) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return !block_waiting_; });
+  block_.swap(block);
+  block.clear();
+  block_waiting_ = true;
+  changed_.notify_all();
+}
+
+bool OutputBuffer::BlockWriter::drain() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return !block_waiting_; });
+  return ok_;
+}
+
+void OutputBuffer::BlockWriter::write_blocks() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return block_waiting_ || stopping_; });
+    if (!block_waiting_) return;
+    // The block stays put while it is written: `hand` waits for it.
+    lock.unlock();
+    const bool written = file_.write(block_);
+    lock.lock();
+    ok_ = ok_ && written;
+    block_waiting_ = false;
+    changed_.notify_all();
+  }
+}
+
+OutputBuffer::~OutputBuffer() = default;
+
+void OutputBuffer::pass_on() {
+  if (bytes_.empty()) return;
+  // A file of a block or two is written at once: a thread would cost more than it saves.
+  if (writer_ == nullptr && ++blocks_passed_ >= 2) {
+    try {
+      writer_ = std::make_unique<BlockWriter>(file_);
+    } catch (const std::system_error&) {
+      blocks_passed_ = -1 << 30;  // no thread to be had: stay with writing here
+    }
+  }
+  if (writer_ != nullptr) {
+    writer_->hand(bytes_);
+  } else {
+    ok_ = file_.write(bytes_) && ok_;
+    bytes_.clear();
+  }
+}
+
+bool OutputBuffer::finish() {
+  pass_on();
+  if (writer_ != nullptr) {
+    ok_ = writer_->drain() && ok_;
+    writer_.reset();
+  }
+  return file_.finish() && ok_;
+}
+
+}  // namespace tarnel
