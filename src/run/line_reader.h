@@ -43,6 +43,12 @@ class LineReader {
 
   /// After a failed read nothing more may be read.
   LineRead read_line();
+  /// Hands `take` each of the lines that follow, for as long as they are plain lines whose
+  /// first byte is neither a line feed nor `stop`, ended by a line feed already in the buffer.
+  /// Returns how many it took; read_line reads on from the first line not taken. A run of
+  /// ordinary lines thus costs one search each, and nothing else per line.
+  template <class Take>
+  std::int64_t take_plain_lines(char stop, Take&& take);
   /// True once a read has met the end of the file, whether or not it delivered bytes.
   bool end_reached() const { return end_reached_; }
   /// Byte position in the stream of the next line to be read.
@@ -69,6 +75,30 @@ class LineReader {
   std::size_t next_cr_ = 0;      // the first CR at or after the line being read, or filled_
   std::size_t next_nul_ = 0;     // the same for NUL
 };
+
+template <class Take>
+std::int64_t LineReader::take_plain_lines(char stop, Take&& take) {
+  if (!specials_known_ || next_cr_ < next_) next_cr_ = find_from(next_, '\r');
+  if (!specials_known_ || next_nul_ < next_) next_nul_ = find_from(next_, '\0');
+  specials_known_ = true;
+  // Up to the next CR or NUL, every line is plain.
+  const std::size_t plain_end = next_cr_ < next_nul_ ? next_cr_ : next_nul_;
+  const char* const buffer = buffer_.get();
+  std::int64_t taken = 0;
+  while (next_ < plain_end) {
+    const char* const start = buffer + next_;
+    if (*start == '\n' || *start == stop) break;
+    const std::size_t reach =
+        plain_end - next_ < kMaxLineBytes + 1 ? plain_end - next_ : kMaxLineBytes + 1;
+    const void* lf = std::memchr(start, '\n', reach);
+    if (lf == nullptr) break;
+    const auto length = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
+    take(std::string_view(start, length));
+    next_ += length + 1;
+    ++taken;
+  }
+  return taken;
+}
 
 /// Cuts a line at its first NUL byte, which ends a line's text.
 inline std::string_view text_before_nul(std::string_view bytes) {

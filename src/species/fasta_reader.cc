@@ -113,6 +113,9 @@ bool read_fasta(ByteSource& source, Console& console, ProteinSet& proteins) {
       pending.start(identifier_of(text), line_start, line_number);
     } else {
       pending.extend(read.plain ? text : before_cr(text));
+      // The rest of the sequence's lines, as far as they are plain and in the block.
+      line_number +=
+          reader.take_plain_lines('>', [&pending](std::string_view line) { pending.extend(line); });
     }
     if (reader.end_reached()) {
       if (pending.has_identifier() && pending.has_sequence() && !pending.store()) {
