@@ -99,8 +99,8 @@ bool compare_proteins(const ProteinRecord& a, const ProteinRecord& b, std::int32
   return compare_bytes(a.identifier, b.identifier) < 0;
 }
 
-void order_proteins(ProteinSet& proteins, std::int32_t ordering, std::int32_t copy_mode) {
-  std::vector<ProteinRecord>& records = proteins.records;
+std::vector<std::int32_t> written_order(const ProteinSet& proteins, std::int32_t ordering) {
+  const std::vector<ProteinRecord>& records = proteins.records;
   // Sort small keys rather than records: the exchanges are the same, and each one moves 16
   // bytes instead of a whole record.
   const bool by_identifier = ordering == ordering::kByIdentifier;
@@ -125,7 +125,12 @@ void order_proteins(ProteinSet& proteins, std::int32_t ordering, std::int32_t co
   }
   std::vector<std::int32_t> order(keys.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = keys[i].position;
-  keys = {};
+  return order;
+}
+
+void order_proteins(ProteinSet& proteins, std::int32_t ordering, std::int32_t copy_mode) {
+  std::vector<ProteinRecord>& records = proteins.records;
+  std::vector<std::int32_t> order = written_order(proteins, ordering);
   apply_order(records, order);
 
   // Before sorting, a record's position was its ordinal; the table maps it to the new one.

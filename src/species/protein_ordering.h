@@ -4,6 +4,7 @@
 #define TARNEL_SPECIES_PROTEIN_ORDERING_H_
 
 #include <cstdint>
+#include <vector>
 
 #include "species/protein.h"
 
@@ -14,8 +15,14 @@ namespace tarnel {
 /// then by identifier. Texts compare as unsigned bytes, a prefix first.
 bool compare_proteins(const ProteinRecord& a, const ProteinRecord& b, std::int32_t ordering);
 
-/// Sorts the records in place (not stable) and renumbers every copies list to the new
-/// positions. Expects the records in input order (position equal to ordinal).
+/// The positions of the records in the order they are written (not stable): the i-th record
+/// written is proteins[result[i]]. The set itself is left as it is, so its copies lists stay
+/// valid: a large species is written without moving its records, each move a wait for memory.
+/// Expects the records in input order (position equal to ordinal).
+std::vector<std::int32_t> written_order(const ProteinSet& proteins, std::int32_t ordering);
+
+/// Sorts the records in place into the order of `written_order` and renumbers every copies list
+/// to the new positions. Expects the records in input order (position equal to ordinal).
 void order_proteins(ProteinSet& proteins, std::int32_t ordering, std::int32_t copy_mode);
 
 }  // namespace tarnel
