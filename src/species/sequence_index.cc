@@ -65,9 +65,16 @@ SequenceIndex::SequenceIndex(const ProteinSet& proteins, std::size_t expected_en
   mask_ = capacity - 1;
 }
 
-std::int32_t SequenceIndex::insert_or_find(std::int32_t position) {
+std::uint64_t SequenceIndex::hash_of(std::int32_t position) const {
+  const std::uint64_t h = hash(proteins_[static_cast<std::size_t>(position)].sequence);
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(&slots_[h & mask_]);
+#endif
+  return h;
+}
+
+std::int32_t SequenceIndex::insert_or_find(std::int32_t position, std::uint64_t h) {
   const std::string_view key = proteins_[static_cast<std::size_t>(position)].sequence;
-  const std::uint64_t h = hash(key);
   const auto tag = static_cast<std::uint32_t>(h >> 32);
   for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
     Slot& slot = slots_[i];

@@ -25,7 +25,15 @@ class SequenceIndex {
 
   /// Adds `position` under its record's sequence unless that sequence is present; returns -1
   /// when it was added, else the position stored for the sequence.
-  std::int32_t insert_or_find(std::int32_t position);
+  std::int32_t insert_or_find(std::int32_t position) {
+    return insert_or_find(position, hash_of(position));
+  }
+  /// The same, with the hash of the record's sequence already computed by `hash_of`.
+  std::int32_t insert_or_find(std::int32_t position, std::uint64_t hash);
+
+  /// The hash of the sequence at `position`; asking for it also asks the memory for the slot
+  /// where the search will begin, so that a caller working a few records ahead finds it there.
+  std::uint64_t hash_of(std::int32_t position) const;
 
   static std::uint64_t hash(std::string_view bytes);
 
