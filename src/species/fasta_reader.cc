@@ -136,7 +136,9 @@ bool read_fasta(FileSystem& files, Console& console, const std::string& input_pa
     return false;
   }
   source = decompress_if_gzip(std::move(source));
-  return read_fasta(*source, console, proteins);
+  const bool complete = read_fasta(*source, console, proteins);
+  proteins.text.release_spare();  // not held through the ordering and writing
+  return complete;
 }
 
 }  // namespace tarnel

@@ -38,6 +38,9 @@ class TextArena {
   std::string_view take();
   void drop() { building_size_ = 0; }
 
+  /// Gives back the chunk made ready ahead of need, once no more texts will be built.
+  void release_spare() { spare_.reset(); }
+
   /// Bytes reserved from the system, for memory accounting in tests and benchmarks.
   std::size_t reserved_bytes() const { return reserved_; }
 
