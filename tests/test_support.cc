@@ -23,6 +23,7 @@ class MemorySource final : public ByteSource {
     next_ += n;
     return static_cast<std::ptrdiff_t>(n);
   }
+  std::uint64_t size_hint() const override { return bytes_.size(); }  // as a regular file's
 
  private:
   std::string bytes_;

@@ -4,6 +4,7 @@
 #define TARNEL_RUN_FILE_SYSTEM_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,6 +18,9 @@ class ByteSource {
   virtual ~ByteSource() = default;
   /// Fills up to `capacity` bytes; returns the count, 0 at the end, or -1 on a read error.
   virtual std::ptrdiff_t read(char* buffer, std::size_t capacity) = 0;
+  /// How many bytes the source expects to deliver, or 0 when that is not known. Only a hint,
+  /// for sizing memory ahead: the reading itself never relies on it.
+  virtual std::uint64_t size_hint() const { return 0; }
 };
 
 /// An output file under construction. Its bytes go to a temporary file beside the final path;

@@ -109,7 +109,7 @@ bool is_separator(char c) { return c == '/'; }
 
 class FileSource final : public ByteSource {
  public:
-  explicit FileSource(int fd) : fd_(fd) {}
+  FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
   ~FileSource() override { close_file(fd_); }
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
@@ -118,9 +118,11 @@ class FileSource final : public ByteSource {
     const auto got = read_some(fd_, buffer, capacity);
     return got < 0 ? -1 : static_cast<std::ptrdiff_t>(got);
   }
+  std::uint64_t size_hint() const override { return size_; }
 
  private:
   int fd_;
+  std::uint64_t size_;
 };
 
 class HostStagedFile final : public StagedFile {
@@ -212,7 +214,10 @@ std::unique_ptr<ByteSource> HostFileSystem::open_for_reading(const std::string& 
     close_file(fd);
     return nullptr;
   }
-  return std::make_unique<FileSource>(fd);
+  // A pipe or a device tells nothing of its size.
+  const bool regular = (info.st_mode & S_IFMT) == S_IFREG;
+  return std::make_unique<FileSource>(
+      fd, regular && info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0);
 }
 
 std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {

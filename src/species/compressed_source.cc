@@ -64,6 +64,7 @@ class PeekedSource final : public ByteSource {
     if (peek_.ended) return 0;
     return file_->read(buffer, capacity);
   }
+  std::uint64_t size_hint() const override { return file_->size_hint(); }
 
  private:
   std::unique_ptr<ByteSource> file_;

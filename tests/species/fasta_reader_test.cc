@@ -67,6 +67,43 @@ TEST(FastaReader, ReadErrorFailsAtTheLineBeingRead) {
             "failed at line 3\n");
 }
 
+TEST(FastaReader, ASizeHintNeverChangesWhatIsRead) {
+  // The hint only sizes the record list ahead; a wrong one, a pipe's 0 or an absurd one must
+  // read the same records.
+  class HintedSource final : public ByteSource {
+   public:
+    HintedSource(std::string bytes, std::uint64_t hint) : bytes_(std::move(bytes)), hint_(hint) {}
+    std::ptrdiff_t read(char* buffer, std::size_t capacity) override {
+      const std::size_t n = std::min(capacity, bytes_.size() - next_);
+      bytes_.copy(buffer, n, next_);
+      next_ += n;
+      return static_cast<std::ptrdiff_t>(n);
+    }
+    std::uint64_t size_hint() const override { return hint_; }
+
+   private:
+    std::string bytes_;
+    std::uint64_t hint_;
+    std::size_t next_ = 0;
+  };
+  std::string fasta;
+  for (int i = 0; i < 2000; ++i)
+    fasta += ">P" + std::to_string(i) + "\nMK" + std::string(i % 7, 'L') + "\n";
+  for (const std::uint64_t hint :
+       {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{100}, std::uint64_t{fasta.size()},
+        std::uint64_t{1} << 39, ~std::uint64_t{0}}) {
+    SCOPED_TRACE(hint);
+    HintedSource source(fasta, hint);
+    std::ostringstream out;
+    Console console(out);
+    ProteinSet proteins;
+    ASSERT_TRUE(read_fasta(source, console, proteins));
+    ASSERT_EQ(proteins.size(), 2000u);
+    EXPECT_EQ(proteins[1999].identifier, "P1999");
+    EXPECT_EQ(proteins[1999].sequence, "MKLLLL");  // 1999 % 7 residues L
+  }
+}
+
 TEST(FastaReader, MissingFileIsNamedByItsWholePath) {
   testing::MemoryFileSystem files;
   std::ostringstream out;
