@@ -23,10 +23,14 @@ std::size_t LineReader::find_from(std::size_t begin, char byte) const {
              : static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.get());
 }
 
-bool LineReader::is_plain(std::size_t begin, std::size_t end) {
+void LineReader::locate_specials(std::size_t begin) {
   if (!specials_known_ || next_cr_ < begin) next_cr_ = find_from(begin, '\r');
   if (!specials_known_ || next_nul_ < begin) next_nul_ = find_from(begin, '\0');
   specials_known_ = true;
+}
+
+bool LineReader::is_plain(std::size_t begin, std::size_t end) {
+  locate_specials(begin);
   return next_nul_ >= end && next_cr_ + 1 >= end;
 }
 

@@ -61,6 +61,8 @@ class LineReader {
   // carriage return and NUL only when the last ones found lie behind `begin`: most blocks hold
   // neither, and then each is searched for once per block instead of once per line.
   bool is_plain(std::size_t begin, std::size_t end);
+  // Brings next_cr_ and next_nul_ up to `begin` (see is_plain).
+  void locate_specials(std::size_t begin);
   std::size_t find_from(std::size_t begin, char byte) const;
 
   std::unique_ptr<ByteSource> source_;
@@ -78,9 +80,7 @@ class LineReader {
 
 template <class Take>
 std::int64_t LineReader::take_plain_lines(char stop, Take&& take) {
-  if (!specials_known_ || next_cr_ < next_) next_cr_ = find_from(next_, '\r');
-  if (!specials_known_ || next_nul_ < next_) next_nul_ = find_from(next_, '\0');
-  specials_known_ = true;
+  locate_specials(next_);
   // Up to the next CR or NUL, every line is plain.
   const std::size_t plain_end = next_cr_ < next_nul_ ? next_cr_ : next_nul_;
   const char* const buffer = buffer_.get();
