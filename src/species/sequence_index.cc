@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "species/memory_prefetch.h"
+
 namespace tarnel {
 namespace {
 
@@ -67,9 +69,7 @@ SequenceIndex::SequenceIndex(const ProteinSet& proteins, std::size_t expected_en
 
 std::uint64_t SequenceIndex::hash_of(std::int32_t position) const {
   const std::uint64_t h = hash(proteins_[static_cast<std::size_t>(position)].sequence);
-#if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(&slots_[h & mask_]);
-#endif
+  ask_for(&slots_[h & mask_]);
   return h;
 }
 

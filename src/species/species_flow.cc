@@ -6,6 +6,7 @@
 
 #include "species/copy_elimination.h"
 #include "species/fasta_reader.h"
+#include "species/memory_prefetch.h"
 #include "species/output_buffer.h"
 #include "species/output_writers.h"
 #include "species/protein_ordering.h"
@@ -20,14 +21,6 @@ constexpr std::size_t kHeadingColumns = 36;
 // few proteins ahead, and for its texts once it has arrived, lets those waits overlap with the
 // writing.
 constexpr std::size_t kLookahead = 8;
-
-void ask_for(const void* bytes) {
-#if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(bytes);
-#else
-  (void)bytes;
-#endif
-}
 
 void ask_for_texts(const ProteinRecord& protein) {
   // An identifier is stored just before its sequence, so this also starts the sequence.
