@@ -7,7 +7,7 @@
 namespace tarnel {
 
 OutputBuffer::BlockWriter::BlockWriter(StagedFile& file) : file_(file) {
-  block_.reserve(kBlockBytes + 4096);
+  block_.reserve(kBufferBytes);
   thread_ = start_background_thread([this] { write_blocks(); });
 }
 
@@ -55,13 +55,14 @@ OutputBuffer::~OutputBuffer() = default;
 void OutputBuffer::pass_on() {
   if (bytes_.empty()) return;
   // A file of a block or two is written at once: a thread would cost more than it saves.
-  if (writer_ == nullptr && ++blocks_passed_ >= 2) {
+  if (writer_ == nullptr && block_passed_ && !no_helper_) {
     try {
       writer_ = std::make_unique<BlockWriter>(file_);
     } catch (const std::system_error&) {
-      blocks_passed_ = -1 << 30;  // no thread to be had: stay with writing here
+      no_helper_ = true;  // stay with writing here
     }
   }
+  block_passed_ = true;
   if (writer_ != nullptr) {
     writer_->hand(bytes_);
   } else {

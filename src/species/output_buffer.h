@@ -18,7 +18,7 @@ class OutputBuffer {
  public:
   static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 
-  explicit OutputBuffer(StagedFile& file) : file_(file) { bytes_.reserve(kBlockBytes + 4096); }
+  explicit OutputBuffer(StagedFile& file) : file_(file) { bytes_.reserve(kBufferBytes); }
   OutputBuffer(OutputBuffer&&) = default;
   ~OutputBuffer();
 
@@ -31,6 +31,9 @@ class OutputBuffer {
   bool finish();
 
  private:
+  // A block and the tail of the last line or line group that filled it.
+  static constexpr std::size_t kBufferBytes = kBlockBytes + 4096;
+
   // Writes the blocks of a large file on its own thread, one block behind the formatting.
   // Copying into the system's file cache is the dearest part of writing a large species, and
   // it then overlaps the formatting of the next block.
@@ -61,7 +64,8 @@ class OutputBuffer {
   StagedFile& file_;
   std::string bytes_;
   bool ok_ = true;
-  int blocks_passed_ = 0;
+  bool block_passed_ = false;  // a first block went to the file
+  bool no_helper_ = false;     // a helper thread could not be started
   std::unique_ptr<BlockWriter> writer_;
 };
 
