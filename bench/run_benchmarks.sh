@@ -243,7 +243,7 @@ for label in floor tarnel pipeline floor200 tarnel200 "${scaling_cases[@]}" sing
     "$(awk -v k="$(median_memory "$label")" 'BEGIN {printf "%.1f", k / 1024}')"
 done
 echo
-echo "Sorting (order_proteins, longest first):"
+echo "Sorting (written_order, longest first):"
 cat "$scratch/sort.txt"
 echo
 echo "Copy index: $(cat "$scratch/index.txt")"
