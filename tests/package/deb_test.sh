@@ -21,13 +21,17 @@ for tool in cmake cpack dpkg dpkg-deb dpkg-query dpkg-shlibdeps dpkg-architectur
   command -v "$tool" >/dev/null || fail "$tool is missing"
 done
 package_status() { dpkg-query -W -f='${db:Status-Status}' tarnel 2>/dev/null || true; }
-case $(package_status) in
-  "" | not-installed) ;;
-  *) fail "a tarnel package is already installed ($(package_status)); not touching it" ;;
-esac
-for path in /usr/bin/tarnel /usr/share/man/man1/tarnel.1 /usr/share/doc/tarnel; do
-  [[ ! -e $path ]] || fail "$path already exists; not touching it"
-done
+expect_no_package() {  # expect_no_package WHAT: neither the package nor any of its files
+  case $(package_status) in
+    "" | not-installed) ;;
+    *) fail "package status $(package_status) $1" ;;
+  esac
+  local path
+  for path in /usr/bin/tarnel /usr/share/man/man1/tarnel.1 /usr/share/doc/tarnel; do
+    [[ ! -e $path ]] || fail "$path exists $1"
+  done
+}
+expect_no_package "before the test; not touching it"
 
 scratch=$(mktemp -d)
 installed_here=0
@@ -171,12 +175,6 @@ say "the manual page renders without warnings"
 # --- Remove --------------------------------------------------------------------------------
 say "removing"
 run_dpkg -r tarnel || fail "dpkg -r failed"
-case $(package_status) in
-  "" | not-installed) ;;
-  *) fail "package status after dpkg -r: $(package_status)" ;;
-esac
-for path in /usr/bin/tarnel /usr/share/man/man1/tarnel.1 /usr/share/doc/tarnel; do
-  [[ ! -e $path ]] || fail "$path is left after dpkg -r"
-done
+expect_no_package "after dpkg -r"
 installed_here=0
 say "passed"
