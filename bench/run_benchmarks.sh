@@ -167,15 +167,14 @@ echo "== 3: scaling"
 # that replace are measured apart and shown for information.
 scaling_cases=(single100 single300)
 ((with_gigabyte)) && scaling_cases+=(single1g)
-scaling_rounds=$((repeats < 3 ? repeats : 3))
-for ((round = 1; round <= scaling_rounds; round++)); do
+for ((round = 1; round <= repeats; round++)); do
   for name in "${scaling_cases[@]}"; do
     remove_outputs "$bench_dir/$name"
     run_tarnel "$name" "$bench_dir/$name"
   done
 done
 if ((with_gigabyte)); then
-  for ((round = 1; round <= scaling_rounds; round++)); do
+  for ((round = 1; round <= repeats; round++)); do
     for name in single100 single1g; do run_tarnel "$name-replacing" "$bench_dir/$name"; done
   done
 fi
