@@ -91,6 +91,10 @@ timed() {  # timed LABEL DIR COMMAND...: one run in DIR, wall seconds and peak R
   local label=$1 dir=$2
   shift 2
   local start end
+  # Every run reads its inputs from the page cache. Left alone, whether they are still cached
+  # depends on what ran before and on the host's memory reclaim, and a gigabyte read from the
+  # disk or from memory differs by more than what is being compared.
+  if compgen -G "$dir/protein/*" >/dev/null; then cat "$dir"/protein/* >/dev/null; fi
   start=$EPOCHREALTIME
   if ! (cd "$dir" && /usr/bin/time -f %M -o "$scratch/rss" "$@" >/dev/null 2>"$scratch/err"); then
     echo "failed: $label: $*" >&2
