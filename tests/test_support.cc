@@ -38,11 +38,16 @@ class MemorySource final : public ByteSource {
 
 class MemoryStaged final : public StagedFile {
  public:
+  // Made under the file system's lock.
   MemoryStaged(MemoryFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {
     ++fs_.staged_alive;
   }
-  ~MemoryStaged() override { --fs_.staged_alive; }
+  ~MemoryStaged() override {
+    const std::lock_guard lock(fs_.guard.mutex);
+    --fs_.staged_alive;
+  }
   bool write(std::string_view bytes) override {
+    const std::lock_guard lock(fs_.guard.mutex);
     if (fs_.write_error.count(path_) != 0) ok_ = false;
     if (!ok_) errno = ENOSPC;
     if (ok_) bytes_.append(bytes);
@@ -54,6 +59,7 @@ class MemoryStaged final : public StagedFile {
     return ok_;
   }
   bool publish() override {
+    const std::lock_guard lock(fs_.guard.mutex);
     if (!ok_ || !finished_ || fs_.publish_error.count(path_) != 0) {
       errno = EPERM;
       return false;
@@ -86,6 +92,7 @@ std::string canonical(std::string path) {
 
 std::unique_ptr<ByteSource> MemoryFileSystem::open_for_reading(const std::string& given) {
   const std::string path = canonical(given);
+  const std::lock_guard lock(guard.mutex);
   const auto found = files.find(path);
   if (found == files.end()) {
     errno = ENOENT;
@@ -96,6 +103,7 @@ std::unique_ptr<ByteSource> MemoryFileSystem::open_for_reading(const std::string
 
 std::unique_ptr<StagedFile> MemoryFileSystem::stage(const std::string& given) {
   const std::string path = canonical(given);
+  const std::lock_guard lock(guard.mutex);
   if (directories.count(directory_of(path)) == 0) {
     errno = ENOENT;
     return nullptr;
@@ -105,6 +113,7 @@ std::unique_ptr<StagedFile> MemoryFileSystem::stage(const std::string& given) {
 
 bool MemoryFileSystem::make_directories(const std::string& given) {
   const std::string path = canonical(given);
+  const std::lock_guard lock(guard.mutex);
   for (std::size_t slash = path.find('/'); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     directories.insert(path.substr(0, slash + 1));

@@ -7,6 +7,8 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -17,24 +19,36 @@
 
 namespace tarnel::testing {
 
-/// Returns the scripted readings in turn; the last one repeats.
+/// Returns the scripted readings in turn; the last one repeats. Species on several threads
+/// may read it at once.
 class FakeClock final : public Clock {
  public:
   explicit FakeClock(std::vector<std::int64_t> readings = {0})
       : readings_(readings.begin(), readings.end()) {}
   std::int64_t now_millis() override {
+    const std::lock_guard lock(mutex_);
     const std::int64_t now = readings_.front();
     if (readings_.size() > 1) readings_.pop_front();
     return now;
   }
 
  private:
+  std::mutex mutex_;
   std::deque<std::int64_t> readings_;
+};
+
+/// A mutex that a copy of its owner does not share: each copy locks its own.
+struct OwnMutex {
+  OwnMutex() = default;
+  OwnMutex(const OwnMutex&) {}
+  OwnMutex& operator=(const OwnMutex&) { return *this; }
+  std::mutex mutex;
 };
 
 /// Files as a map from path to bytes. Directories exist when listed; a file can be created only
 /// in one that does. Failures can be injected per path; staged files only reach `files` when
-/// published.
+/// published. Species on several threads may use it at once; the tests read its members once
+/// the run is over.
 class MemoryFileSystem final : public FileSystem {
  public:
   std::map<std::string, std::string> files;
@@ -44,6 +58,7 @@ class MemoryFileSystem final : public FileSystem {
   std::set<std::string> publish_error;  // the final rename fails
   std::size_t block_bytes = 1 << 20;    // largest block a read returns
   int staged_alive = 0;                 // staged files not yet destroyed
+  OwnMutex guard;                       // over every member while a run goes on
 
   std::unique_ptr<ByteSource> open_for_reading(const std::string& path) override;
   std::unique_ptr<StagedFile> stage(const std::string& path) override;

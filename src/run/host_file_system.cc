@@ -226,7 +226,7 @@ std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
     std::string temporary = directory + ".tn";
     append_base36(temporary, process_number());
     temporary.push_back('-');
-    append_base36(temporary, temporaries_made_++);
+    append_base36(temporary, temporaries_made_.fetch_add(1));
     const int fd = open_new(temporary);
     if (fd >= 0) return std::make_unique<HostStagedFile>(fd, std::move(temporary), path, releaser_);
     if (errno != EEXIST) return nullptr;

@@ -2,6 +2,7 @@
 #ifndef TARNEL_RUN_HOST_FILE_SYSTEM_H_
 #define TARNEL_RUN_HOST_FILE_SYSTEM_H_
 
+#include <atomic>
 #include <cstdint>
 
 #include "run/file_system.h"
@@ -16,7 +17,8 @@ class HostFileSystem final : public FileSystem {
   bool make_directories(const std::string& path) override;
 
  private:
-  std::uint32_t temporaries_made_ = 0;  // part of every temporary name, so names never repeat
+  // Part of every temporary name, so names never repeat; species on several threads stage.
+  std::atomic<std::uint32_t> temporaries_made_{0};
   ReplacedFileReleaser releaser_;
 };
 

@@ -1,5 +1,6 @@
 #include "run/interrupt_cleanup.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -12,15 +13,20 @@ namespace tarnel::interrupt_cleanup {
 namespace {
 
 // A signal handler can only reach plain static storage, so this is the one place where the
-// tool keeps process-wide state. A species stages at most three files at a time.
-constexpr int kSlots = 8;
+// tool keeps process-wide state. Slots never touched cost no memory.
+constexpr int kSlots = kCapacity;
 constexpr std::size_t kPathBytes = 4096;
 char slot_paths[kSlots][kPathBytes];
-volatile std::sig_atomic_t slot_in_use[kSlots];
+
+// Species on several threads claim slots at once. A claimed slot is only removed from once its
+// path is complete: the handler may interrupt a claim half-way.
+enum SlotState : int { kFree = 0, kFilling = 1, kHeld = 2 };
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the states");
+std::atomic<int> slot_state[kSlots];
 
 extern "C" void remove_temporaries_and_reraise(int signal_number) {
   for (int i = 0; i < kSlots; ++i) {
-    if (slot_in_use[i] != 0) {
+    if (slot_state[i].load() == kHeld) {
 #ifdef _WIN32
       std::remove(slot_paths[i]);
 #else
@@ -50,9 +56,10 @@ void install() {
 int remember(const std::string& path) {
   if (path.size() >= kPathBytes) return -1;
   for (int i = 0; i < kSlots; ++i) {
-    if (slot_in_use[i] == 0) {
+    int free = kFree;
+    if (slot_state[i].compare_exchange_strong(free, kFilling)) {
       std::memcpy(slot_paths[i], path.c_str(), path.size() + 1);
-      slot_in_use[i] = 1;
+      slot_state[i].store(kHeld);
       return i;
     }
   }
@@ -60,7 +67,7 @@ int remember(const std::string& path) {
 }
 
 void forget(int ticket) {
-  if (ticket >= 0 && ticket < kSlots) slot_in_use[ticket] = 0;
+  if (ticket >= 0 && ticket < kSlots) slot_state[ticket].store(kFree);
 }
 
 }  // namespace tarnel::interrupt_cleanup

@@ -7,6 +7,10 @@
 
 namespace tarnel::interrupt_cleanup {
 
+/// How many temporaries can be noted at once: a species stages at most three files at a time,
+/// and several species may be in flight.
+inline constexpr int kCapacity = 1024;
+
 /// Installs the handlers; the real entry point calls it once.
 void install();
 

@@ -1,5 +1,6 @@
 #include "species/output_buffer.h"
 
+#include <cerrno>
 #include <system_error>
 
 #include "run/background_thread.h"
@@ -43,7 +44,9 @@ void OutputBuffer::BlockWriter::write_blocks() {
     // The block stays put while it is written: `hand` waits for it.
     lock.unlock();
     const bool written = file_.write(block_);
+    const int error = errno;
     lock.lock();
+    if (!written && ok_) error_ = error;
     ok_ = ok_ && written;
     block_waiting_ = false;
     changed_.notify_all();
@@ -73,11 +76,18 @@ void OutputBuffer::pass_on() {
 
 bool OutputBuffer::finish() {
   pass_on();
+  int writer_error = 0;
   if (writer_ != nullptr) {
-    ok_ = writer_->drain() && ok_;
+    // errno belongs to each thread: the reason of a failed block is the writer's to tell.
+    if (!writer_->drain() && ok_) {
+      ok_ = false;
+      writer_error = writer_->error();
+    }
     writer_.reset();
   }
-  return file_.finish() && ok_;
+  const bool finished = file_.finish();
+  if (writer_error != 0) errno = writer_error;
+  return finished && ok_;
 }
 
 }  // namespace tarnel

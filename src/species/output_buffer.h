@@ -27,7 +27,8 @@ class OutputBuffer {
   void pass_full_blocks() {
     if (bytes_.size() >= kBlockBytes) pass_on();
   }
-  /// Hands on the rest and closes the file; false if any write or the close failed.
+  /// Hands on the rest and closes the file; false if any write or the close failed, with the
+  /// system's reason for the first failure in errno.
   bool finish();
 
  private:
@@ -45,6 +46,8 @@ class OutputBuffer {
     void hand(std::string& block);
     /// Waits until every block handed is written; false if any write failed.
     bool drain();
+    /// The system's error code of the first write that failed, taken on the writing thread.
+    int error() const { return error_; }
 
    private:
     void write_blocks();
@@ -56,6 +59,7 @@ class OutputBuffer {
     bool block_waiting_ = false;
     bool stopping_ = false;
     bool ok_ = true;
+    int error_ = 0;
     std::thread thread_;
   };
 
