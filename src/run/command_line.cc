@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "run/host.h"
 
@@ -80,7 +81,7 @@ void apply_value(const ValueOption& option, const std::string& value, RunSetting
 
 // Long options live in the one namespace the single letters never used: arguments that begin
 // with "--". Names match whole and exactly, so no command line that worked before changes.
-enum class LongKind { kHelp, kVersion, kStrict, kMakeDirectories, kSync, kReport, kOnly };
+enum class LongKind { kHelp, kVersion, kStrict, kMakeDirectories, kSync, kReport, kOnly, kJobs };
 
 struct LongOption {
   std::string_view name;
@@ -96,6 +97,7 @@ constexpr LongOption kLongOptions[] = {
     {"sync", LongKind::kSync, ""},
     {"report", LongKind::kReport, "Missing report file path"},
     {"only", LongKind::kOnly, "Missing species name"},
+    {"jobs", LongKind::kJobs, "Missing number of jobs"},
 };
 
 const LongOption* find_long_option(std::string_view name) {
@@ -105,7 +107,22 @@ const LongOption* find_long_option(std::string_view name) {
   return nullptr;
 }
 
-void apply_long_value(LongKind kind, const std::string& value, RunSettings& settings) {
+// A whole positive decimal number, nothing before or after it; a count beyond any the run could
+// use is taken as the largest it can.
+std::optional<std::int32_t> job_count(const std::string& value) {
+  if (value.empty()) return std::nullopt;
+  std::int64_t count = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') return std::nullopt;
+    count = std::min<std::int64_t>(count * 10 + (c - '0'), kMostJobs);
+  }
+  if (count == 0) return std::nullopt;
+  return static_cast<std::int32_t>(count);
+}
+
+// False when the value is not one the option takes; its message is then printed.
+bool apply_long_value(LongKind kind, const std::string& value, RunSettings& settings,
+                      Console& console) {
   switch (kind) {
     case LongKind::kReport:
       settings.report_path = value;
@@ -115,9 +132,18 @@ void apply_long_value(LongKind kind, const std::string& value, RunSettings& sett
         settings.only.push_back(value);
       }
       break;
+    case LongKind::kJobs:
+      settings.jobs = job_count(value);
+      if (!settings.jobs) {
+        console << "Bad number of jobs " << value;
+        console.end_line();
+        return false;
+      }
+      break;
     default:
       break;
   }
+  return true;
 }
 
 }  // namespace
@@ -209,6 +235,7 @@ void print_long_help(Console& console, std::string_view program_name) {
       "--only name   : process only this species of the full list (may be repeated)",
       "--mkdir       : create missing output directories",
       "--sync        : flush every output file to the disk before it is published",
+      "--jobs n      : process up to n species at the same time [processors available]",
   };
   for (std::string_view line : kLines) {
     console << line;
@@ -270,10 +297,10 @@ ParseOutcome parse_command_line(const Arguments& arguments, RunSettings& setting
       if (option->kind == LongKind::kMakeDirectories) settings.make_directories = true;
       if (option->kind == LongKind::kSync) settings.sync = true;
       if (!takes_value) continue;
-      if (equals != std::string::npos) {
-        apply_long_value(option->kind, argument.substr(equals + 1), settings);
-      } else if (i + 1 < arguments.size()) {
-        apply_long_value(option->kind, arguments[++i], settings);
+      if (equals != std::string::npos || i + 1 < arguments.size()) {
+        const std::string value =
+            equals != std::string::npos ? argument.substr(equals + 1) : arguments[++i];
+        if (!apply_long_value(option->kind, value, settings, console)) return ParseOutcome::Failed;
       } else {
         console << option->missing_message;
         console.end_line();

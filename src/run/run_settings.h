@@ -13,6 +13,10 @@ namespace tarnel {
 
 inline constexpr std::string_view kProgramVersion = "1.10";
 
+/// The most species processed at the same time, whatever --jobs asks for: every one in flight
+/// holds a few of the slots the interrupt handler removes temporaries from.
+inline constexpr std::int32_t kMostJobs = 256;
+
 /// Built-in defaults. The usage text prints these, never the values of a parsed command line.
 namespace defaults {
 inline constexpr std::string_view kInputPath = "protein";
@@ -58,6 +62,7 @@ struct RunSettings {
   bool sync = false;                       // --sync
   std::optional<std::string> report_path;  // --report
   std::vector<std::string> only;           // --only: each name once, in the order given
+  std::optional<std::int32_t> jobs;        // --jobs, 1 to kMostJobs; unset: the processors
 };
 
 /// Gives every non-empty directory its trailing separator and every non-empty extension its
