@@ -6,8 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "run/file_identity.h"
 
 namespace tarnel {
 
@@ -51,6 +54,24 @@ class FileSystem {
   virtual bool make_directories(const std::string& path) = 0;
   /// With `on`, every output file reaches the disk before it is published. Off by default.
   virtual void set_sync(bool on) { (void)on; }
+
+  // What a run learns of its files before any species starts, to process several at once.
+  // The defaults know nothing: each species then runs alone.
+
+  /// The directory (ending with its separator) with links and ".." resolved, as far as it can
+  /// be: two paths name the same file when the resolved directories and the names are equal.
+  virtual std::string resolved_directory(const std::string& directory) { return directory; }
+  /// The existing file at the path, whatever path reaches it; nothing when there is none.
+  virtual std::optional<FileNode> file_node(const std::string& path) {
+    (void)path;
+    return std::nullopt;
+  }
+  /// The bytes the file's contents take once decompressed, an estimate where it cannot tell
+  /// without reading them; 0 when there is no file, nothing when no size is known ahead.
+  virtual std::optional<std::uint64_t> content_bytes(const std::string& path) {
+    (void)path;
+    return std::nullopt;
+  }
 };
 
 }  // namespace tarnel

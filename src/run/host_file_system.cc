@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "run/content_size.h"
 #include "run/host.h"
 #include "run/interrupt_cleanup.h"
 #include "run/replaced_file_releaser.h"
@@ -244,6 +245,18 @@ bool HostFileSystem::make_directories(const std::string& path) {
   }
   FileStat info;
   return stat_path(path, &info) == 0 && is_directory(info);
+}
+
+std::string HostFileSystem::resolved_directory(const std::string& directory) {
+  return host_resolved_directory(directory);
+}
+
+std::optional<FileNode> HostFileSystem::file_node(const std::string& path) {
+  return host_file_node(path);
+}
+
+std::optional<std::uint64_t> HostFileSystem::content_bytes(const std::string& path) {
+  return host_content_bytes(path);
 }
 
 }  // namespace tarnel

@@ -15,6 +15,9 @@ class HostFileSystem final : public FileSystem {
   std::unique_ptr<ByteSource> open_for_reading(const std::string& path) override;
   std::unique_ptr<StagedFile> stage(const std::string& path) override;
   bool make_directories(const std::string& path) override;
+  std::string resolved_directory(const std::string& directory) override;
+  std::optional<FileNode> file_node(const std::string& path) override;
+  std::optional<std::uint64_t> content_bytes(const std::string& path) override;
 
  private:
   // Part of every temporary name, so names never repeat; species on several threads stage.
