@@ -23,6 +23,7 @@
 #include "run/host.h"
 #include "run/host_file_system.h"
 #include "run/interrupt_cleanup.h"
+#include "run/parallel_species.h"
 #include "run/run_report.h"
 #include "run/species_list.h"
 #include "species/species_flow.h"
@@ -54,8 +55,20 @@ void make_output_directories(const RunSettings& settings, FileSystem& files) {
   }
 }
 
-int run_with_console(const Arguments& arguments, Console& console, Clock& clock,
-                     FileSystem& files) {
+// The species in flight together may hold up to this share of the memory the process may use
+// with their inputs; what they build around the inputs takes much of the rest.
+constexpr std::uint64_t kMemoryShareDivisor = 2;
+
+ParallelLimits parallel_limits(const RunSettings& settings, const HostCapacity& capacity) {
+  ParallelLimits limits;
+  limits.jobs = std::min(settings.jobs.value_or(capacity.processors), kMostJobs);
+  if (capacity.memory_bytes != 0)
+    limits.memory_budget = capacity.memory_bytes / kMemoryShareDivisor;
+  return limits;
+}
+
+int run_with_console(const Arguments& arguments, Console& console, Clock& clock, FileSystem& files,
+                     const HostCapacity& capacity) {
   const std::string program_name =
       derive_program_name(arguments.empty() ? std::string_view{} : arguments[0]);
   if (is_help_request(arguments)) {
@@ -98,21 +111,32 @@ int run_with_console(const Arguments& arguments, Console& console, Clock& clock,
   if (settings.report_path) report.emplace();
   std::int64_t species_ok_count = 0;
   std::int64_t error_count = 0;
-  for (std::int32_t index = 0; index < master.size(); ++index) {
-    const std::string& name = master.names[static_cast<std::size_t>(index)];
-    if (!only.empty() && only.count(name) == 0) continue;
-    const std::int64_t species_start_clock = clock.now_millis();
-    const SpeciesOutcome outcome =
-        process_species(context, index, active.mask, species_start_clock);
+  const auto count_species = [&](std::int32_t index, const SpeciesOutcome& outcome,
+                                 std::int64_t elapsed_millis) {
     if (outcome.ok) {
       ++species_ok_count;
     } else {
       ++error_count;
     }
-    if (report) {
-      const std::int64_t end = outcome.end_clock ? *outcome.end_clock : clock.now_millis();
-      report->add(name, outcome, end - species_start_clock);
+    if (report) report->add(master.names[static_cast<std::size_t>(index)], outcome, elapsed_millis);
+  };
+  std::vector<std::int32_t> selected;
+  for (std::int32_t index = 0; index < master.size(); ++index) {
+    if (only.empty() || only.count(master.names[static_cast<std::size_t>(index)]) != 0) {
+      selected.push_back(index);
     }
+  }
+  const ParallelLimits limits = parallel_limits(settings, capacity);
+  const bool parallel =
+      limits.jobs > 1 && selected.size() > 1 &&
+      process_species_in_parallel(context, selected, active.mask, limits, count_species);
+  // One species after the other, with no thread of the run's own.
+  for (std::size_t i = 0; !parallel && i < selected.size(); ++i) {
+    const std::int64_t species_start_clock = clock.now_millis();
+    const SpeciesOutcome outcome =
+        process_species(context, selected[i], active.mask, species_start_clock);
+    const std::int64_t end = outcome.end_clock ? *outcome.end_clock : clock.now_millis();
+    count_species(selected[i], outcome, end - species_start_clock);
   }
 
   const std::int64_t elapsed_minutes = ((clock.now_millis() - run_start_clock) / 1000) / 60;
@@ -134,9 +158,9 @@ int run_with_console(const Arguments& arguments, Console& console, Clock& clock,
 }  // namespace
 
 int run(const Arguments& arguments, std::ostream& out, std::ostream& err, Clock& clock,
-        FileSystem& files) {
+        FileSystem& files, const HostCapacity& capacity) {
   Console console(out);
-  const int exit_code = run_with_console(arguments, console, clock, files);
+  const int exit_code = run_with_console(arguments, console, clock, files, capacity);
   if (!console.failed()) return exit_code;
   // The console is the run's only account of itself: losing it must not pass for success.
   err << "tarnel: can't write standard output: " << std::strerror(console.error()) << '\n';
@@ -175,7 +199,7 @@ int main_entry(int argc, char** argv) {
   Arguments arguments(argv, argv + argc);
   SteadyClock clock;
   HostFileSystem files;
-  return run(arguments, std::cout, std::cerr, clock, files);
+  return run(arguments, std::cout, std::cerr, clock, files, measure_host_capacity());
 }
 
 }  // namespace tarnel

@@ -8,14 +8,16 @@
 #include "run/command_line.h"
 #include "run/exit_codes.h"
 #include "run/file_system.h"
+#include "run/host_capacity.h"
 
 namespace tarnel {
 
 /// Runs the tool over `arguments` and returns the process's exit code. Everything it prints
 /// goes to `out`, but for the one line that says `out` could not be written, which goes to
-/// `err`; every file goes through `files`; every time comes from `clock`.
+/// `err`; every file goes through `files`; every time comes from `clock`. Without --jobs, as
+/// many species are processed at once as `capacity` has processors.
 int run(const Arguments& arguments, std::ostream& out, std::ostream& err, Clock& clock,
-        FileSystem& files);
+        FileSystem& files, const HostCapacity& capacity = HostCapacity{});
 
 /// The process entry point: the real console, clock and file system.
 int main_entry(int argc, char** argv);

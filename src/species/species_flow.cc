@@ -45,6 +45,13 @@ constexpr OutputKind kStatusKind{"status", &RunSettings::status_path,
 constexpr OutputKind kFastaKind{"output FASTA", &RunSettings::output_path,
                                 &RunSettings::output_extension};
 
+std::string path_of(const RunSettings& settings, const OutputKind& kind,
+                    std::string_view species_name) {
+  std::string path = settings.*kind.directory;
+  path.append(species_name).append(settings.*kind.extension);
+  return path;
+}
+
 // An output file being staged: the temporary and the buffer in front of it.
 struct StagedOutput {
   const OutputKind& kind;
@@ -61,6 +68,7 @@ void report(Console& console, SpeciesOutcome& outcome, std::string_view what,
   console << "can't " << what << ' ' << output.kind.noun << " file " << output.path;
   console.end_line();
   outcome.message = console.last_line().substr(start);
+  outcome.error = error;
   if (error != 0) outcome.reason = std::strerror(error);
 }
 
@@ -71,13 +79,26 @@ void process_read_species(const SpeciesContext& context, std::int32_t species_in
 
 }  // namespace
 
+std::vector<std::string> output_paths(const RunSettings& settings, std::string_view species_name) {
+  std::vector<std::string> paths;
+  if (settings.copy_mode == 1) paths.push_back(path_of(settings, kDuplicatesKind, species_name));
+  if (settings.status_mode == 1) paths.push_back(path_of(settings, kStatusKind, species_name));
+  if (settings.write_mode == 1) paths.push_back(path_of(settings, kFastaKind, species_name));
+  return paths;
+}
+
+std::string species_heading(std::string_view name) {
+  std::string heading(name);
+  heading.append("...");
+  if (heading.size() < kHeadingColumns) heading.append(kHeadingColumns - heading.size(), ' ');
+  return heading;
+}
+
 SpeciesOutcome process_species(const SpeciesContext& context, std::int32_t species_index,
                                const ActivationMask& mask, std::int64_t species_start_clock) {
   Console& console = context.console;
   const auto index = static_cast<std::size_t>(species_index);
-  std::string heading = context.master.names[index];
-  heading.append("...");
-  console.left(heading, kHeadingColumns);
+  console << species_heading(context.master.names[index]);
   console.flush();  // the heading shows while a large species is read
 
   SpeciesOutcome outcome;
@@ -92,6 +113,7 @@ SpeciesOutcome process_species(const SpeciesContext& context, std::int32_t speci
     console.end_line();
     outcome.ok = false;
     outcome.message = console.last_line().substr(start);
+    outcome.error = ENOMEM;
     outcome.reason = std::strerror(ENOMEM);
     outcome.written.reset();
     outcome.end_clock.reset();
@@ -118,6 +140,7 @@ void process_read_species(const SpeciesContext& context, std::int32_t species_in
   outcome.bytes_read = input.bytes_read;
   if (!complete) {
     outcome.message = console.last_line().substr(read_start);
+    outcome.error = input.error;
     if (input.error != 0) outcome.reason = std::strerror(input.error);
     return;
   }
@@ -133,8 +156,7 @@ void process_read_species(const SpeciesContext& context, std::int32_t species_in
   std::optional<StagedOutput> status;
   std::optional<StagedOutput> fasta;
   const auto stage = [&](std::optional<StagedOutput>& slot, const OutputKind& kind) {
-    std::string path = settings.*kind.directory + species_name + settings.*kind.extension;
-    slot.emplace(StagedOutput{kind, std::move(path), nullptr, std::nullopt});
+    slot.emplace(StagedOutput{kind, path_of(settings, kind, species_name), nullptr, std::nullopt});
     errno = 0;
     slot->file = context.files.stage(slot->path);
     if (slot->file == nullptr) {

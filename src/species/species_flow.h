@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "run/clock.h"
 #include "run/console.h"
@@ -30,11 +32,18 @@ struct SpeciesOutcome {
   std::string fasta_path;  // the input file's path as opened
   std::string message;     // the message that ended a failed species' console line
   std::string reason;      // the system's error text behind a failure; empty when none
+  int error = 0;           // the system's error code behind a failure; 0 when none
   std::optional<CopyStatistics> statistics;  // when copies were looked for
   std::optional<std::int64_t> written;       // proteins written to the output FASTA file
   std::optional<std::int64_t> end_clock;     // the clock reading the console line shows
   std::uint64_t bytes_read = 0;              // as stored: a compressed file's compressed bytes
 };
+
+/// The output files a species writes with these settings, in the order they are published.
+std::vector<std::string> output_paths(const RunSettings& settings, std::string_view species_name);
+
+/// What begins a species' console line: its name and "...", in 36 columns.
+std::string species_heading(std::string_view name);
 
 /// Processes the master list's species at `species_index`. A species that failed was
 /// abandoned: its message has ended its console line, and files from earlier runs are left
