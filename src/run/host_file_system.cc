@@ -228,6 +228,8 @@ std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
     append_base36(temporary, process_number());
     temporary.push_back('-');
     append_base36(temporary, temporaries_made_.fetch_add(1));
+    const interrupt_cleanup::CreationGuard creating;  // until the file is remembered
+    if (!creating.allowed()) return nullptr;          // the run is being interrupted
     const int fd = open_new(temporary);
     if (fd >= 0) return std::make_unique<HostStagedFile>(fd, std::move(temporary), path, releaser_);
     if (errno != EEXIST) return nullptr;

@@ -5,7 +5,16 @@
 #include <cstdio>
 #include <cstring>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <time.h>
 #include <unistd.h>
 #endif
 
@@ -24,7 +33,23 @@ enum SlotState : int { kFree = 0, kFilling = 1, kHeld = 2 };
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the states");
 std::atomic<int> slot_state[kSlots];
 
+std::atomic<int> creations{0};  // guards held
+std::atomic<bool> interrupted{false};
+
+// Lets the creations under way on other threads be remembered. The thread interrupted may
+// hold a guard itself and never resumes while this runs, so the wait is bounded.
+void wait_for_creations() {
+#ifdef _WIN32
+  for (int i = 0; i < 200 && creations.load() != 0; ++i) Sleep(1);
+#else
+  const timespec pause{0, 100000};
+  for (int i = 0; i < 2000 && creations.load() != 0; ++i) nanosleep(&pause, nullptr);
+#endif
+}
+
 extern "C" void remove_temporaries_and_reraise(int signal_number) {
+  interrupted.store(true);
+  wait_for_creations();
   for (int i = 0; i < kSlots; ++i) {
     if (slot_state[i].load() == kHeld) {
 #ifdef _WIN32
@@ -69,5 +94,14 @@ int remember(const std::string& path) {
 void forget(int ticket) {
   if (ticket >= 0 && ticket < kSlots) slot_state[ticket].store(kFree);
 }
+
+CreationGuard::CreationGuard() {
+  // Counted before the flag is read: a handler that has not yet seen the count has already
+  // raised the flag, or will wait for this guard.
+  creations.fetch_add(1);
+  allowed_ = !interrupted.load();
+}
+
+CreationGuard::~CreationGuard() { creations.fetch_sub(1); }
 
 }  // namespace tarnel::interrupt_cleanup

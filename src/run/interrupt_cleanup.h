@@ -19,6 +19,23 @@ void install();
 int remember(const std::string& path);
 void forget(int ticket);
 
+/// Held while a temporary file is created and remembered. Species on other threads go on while
+/// an interruption is handled: it waits until no guard is held before it removes what is
+/// remembered, and once it has begun no guard allows a file to be made. So a temporary made on
+/// another thread is either remembered in time or never made.
+class CreationGuard {
+ public:
+  CreationGuard();
+  ~CreationGuard();
+  CreationGuard(const CreationGuard&) = delete;
+  CreationGuard& operator=(const CreationGuard&) = delete;
+  /// False once an interruption is being handled: the file must not be made.
+  bool allowed() const { return allowed_; }
+
+ private:
+  bool allowed_;
+};
+
 }  // namespace tarnel::interrupt_cleanup
 
 #endif  // TARNEL_RUN_INTERRUPT_CLEANUP_H_
