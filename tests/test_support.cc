@@ -48,7 +48,7 @@ class MemoryStaged final : public StagedFile {
   }
   bool write(std::string_view bytes) override {
     const std::lock_guard lock(fs_.guard.mutex);
-    if (fs_.write_error.count(path_) != 0) ok_ = false;
+    if (fs_.write_error.count(path_) != 0 || fs_.full_once.erase(path_) != 0) ok_ = false;
     if (!ok_) errno = ENOSPC;
     if (ok_) bytes_.append(bytes);
     return ok_;

@@ -55,6 +55,7 @@ class MemoryFileSystem final : public FileSystem {
   std::set<std::string> directories{""};
   std::set<std::string> read_error;     // reading fails after one block's worth
   std::set<std::string> write_error;    // writes fail
+  std::set<std::string> full_once;      // the first file staged at the path meets a full disk
   std::set<std::string> publish_error;  // the final rename fails
   std::size_t block_bytes = 1 << 20;    // largest block a read returns
   int staged_alive = 0;                 // staged files not yet destroyed

@@ -124,6 +124,14 @@ TEST(ParseCommandLineTest, OrderingTakesALeadingDecimalInteger) {
   }
 }
 
+TEST(ParseCommandLineTest, JobsTakeAWholePositiveNumberUpToTheMost) {
+  const std::pair<const char*, std::int32_t> kCases[] = {
+      {"1", 1}, {"007", 7}, {"256", 256}, {"257", 256}, {"99999999999999999999", 256}};
+  for (const auto& [value, jobs] : kCases) {
+    EXPECT_EQ(jobs, parse({"--jobs", value, "a", "b"}).settings.jobs) << value;
+  }
+}
+
 TEST(ParseCommandLineTest, ReportsWhatItCannotUseAndStopsAtTheFirstFailure) {
   struct Case {
     const char* name;
