@@ -6,6 +6,7 @@
 
 #include "run/file_system.h"
 #include "run/replaced_file_releaser.h"
+#include "run/stale_temporaries.h"
 
 namespace tarnel {
 
@@ -18,6 +19,7 @@ class HostFileSystem final : public FileSystem {
  private:
   std::uint32_t temporaries_made_ = 0;  // part of every temporary name, so names never repeat
   ReplacedFileReleaser releaser_;
+  StaleTemporaries stale_temporaries_;
 };
 
 }  // namespace tarnel

@@ -42,7 +42,9 @@ TEST(InterruptCleanup, RemovesRememberedTemporariesAndDiesOfTheSignal) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_EQ(WIFSIGNALED(status), !ignored);
-    if (!ignored) EXPECT_EQ(WTERMSIG(status), signal_number);
+    if (!ignored) {
+      EXPECT_EQ(WTERMSIG(status), signal_number);
+    }
     EXPECT_TRUE(fs::exists(kept));
     EXPECT_EQ(fs::exists(removed), ignored);
     fs::remove_all(dir);
