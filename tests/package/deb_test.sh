@@ -27,7 +27,7 @@ expect_no_package() {  # expect_no_package WHAT: neither the package nor any of 
     *) fail "package status $(package_status) $1" ;;
   esac
   local path
-  for path in /usr/bin/tarnel /usr/share/man/man1/tarnel.1 /usr/share/doc/tarnel; do
+  for path in /usr/bin/tarnel /usr/share/man/man1/tarnel.1.gz /usr/share/doc/tarnel; do
     [[ ! -e $path ]] || fail "$path exists $1"
   done
 }
@@ -93,7 +93,7 @@ version=$("$build_dir/tarnel" -h | sed -n 's/^Usage (v\([^)]*\)).*/\1/p')
 
 contents=$(dpkg-deb -c "$deb")
 for expected in "-rwxr-xr-x root/root ./usr/bin/tarnel" \
-  "-rw-r--r-- root/root ./usr/share/man/man1/tarnel.1" \
+  "-rw-r--r-- root/root ./usr/share/man/man1/tarnel.1.gz" \
   "-rw-r--r-- root/root ./usr/share/doc/tarnel/README.md" \
   "-rw-r--r-- root/root ./usr/share/doc/tarnel/LICENSE"; do
   awk '{ print $1, $2, $6 }' <<<"$contents" | grep -qxF -- "$expected" ||
@@ -158,18 +158,20 @@ diff -r "$scratch/built" "$scratch/installed" >&2 ||
 say "the installed tarnel processed $species species"
 
 # --- The manual page -----------------------------------------------------------------------
-page=/usr/share/man/man1/tarnel.1
+page=/usr/share/man/man1/tarnel.1.gz
 if [[ ! -f $page ]]; then
   # Minimal images keep dpkg from unpacking manual pages; render the packaged one instead.
   dpkg_excludes /usr/share/man || fail "$page is missing"
   say "dpkg is told to leave out manual pages here; rendering the one in the package"
   dpkg-deb -x "$deb" "$scratch/unpacked"
-  page=$scratch/unpacked/usr/share/man/man1/tarnel.1
+  page=$scratch/unpacked/usr/share/man/man1/tarnel.1.gz
 else
   found=$(LC_ALL=C.UTF-8 man -aw tarnel 2>/dev/null) || true
   grep -qxF "$page" <<<"$found" || fail "man -aw tarnel does not find $page: '$found'"
 fi
-bash "$source_dir/tests/package/render_man.sh" "$page" || fail "the manual page does not render cleanly"
+gzip -dc "$page" >"$scratch/tarnel.1" || fail "$page is not gzip-compressed"
+bash "$source_dir/tests/package/render_man.sh" "$scratch/tarnel.1" ||
+  fail "the manual page does not render cleanly"
 say "the manual page renders without warnings"
 
 # --- Remove --------------------------------------------------------------------------------
