@@ -32,7 +32,8 @@ if ! grep -q '^Usage (v.*): tarnel \[options\]' <<<"$usage"; then
   echo "bin/tarnel -h does not print the usage text" >&2
   exit 1
 fi
-# Nothing but these four files: no test binary, library or header rides along.
+# Nothing but these four files: no test binary, library or header rides along, and the Debian
+# package's own copyright file and changelog stay out of plain installations.
 extra=$(find "$prefix" -type f | sed "s|^$prefix/||" | sort |
   grep -vxF -e bin/tarnel -e share/man/man1/tarnel.1.gz -e share/doc/tarnel/README.md \
     -e share/doc/tarnel/LICENSE) || true
