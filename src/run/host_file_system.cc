@@ -222,6 +222,7 @@ std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
   if (stat_path(path, &info) == 0 && (is_directory(info) || !may_write(path))) return nullptr;
 
   const std::string directory = directory_part(path);
+  stale_temporaries_.remove_once(directory);
   for (int attempt = 0; attempt < 100; ++attempt) {
     // Short names: the final name may already be near the file-name limit.
     std::string temporary = directory + ".tn";

@@ -7,6 +7,7 @@
 
 #include "run/file_system.h"
 #include "run/replaced_file_releaser.h"
+#include "run/stale_temporaries.h"
 
 namespace tarnel {
 
@@ -23,6 +24,7 @@ class HostFileSystem final : public FileSystem {
   // Part of every temporary name, so names never repeat; species on several threads stage.
   std::atomic<std::uint32_t> temporaries_made_{0};
   ReplacedFileReleaser releaser_;
+  StaleTemporaries stale_temporaries_;
 };
 
 }  // namespace tarnel

@@ -2,7 +2,8 @@
 # The built tool with several species in flight against one species after the other: the same
 # console (the banner aside) and the same files, on the bundled collection and on generated
 # ones where species fail, a name is listed twice and outputs land where later species read.
-# Then an interrupted run with several species in flight leaves no temporary behind.
+# Then a run stopped (SIGTERM: a background job ignores SIGINT) with several species in flight
+# leaves no temporary behind.
 # Usage: TARNEL=path/to/tarnel tests/e2e/parallel_e2e.sh EXAMPLES_DIR
 set -euo pipefail
 tool=${TARNEL:?TARNEL must name the tool binary}
@@ -73,7 +74,7 @@ seen=0
 for _ in $(seq 1 2000); do
   if compgen -G '*/.tn*' >/dev/null; then
     seen=1
-    kill -INT "$pid"
+    kill -TERM "$pid"
     break
   fi
   kill -0 "$pid" 2>/dev/null || break
@@ -82,7 +83,7 @@ done
 status=0
 wait "$pid" || status=$?
 if ((seen)); then
-  if ((status != 130)) || compgen -G '*/.tn*' >/dev/null; then
+  if ((status != 143)) || compgen -G '*/.tn*' >/dev/null; then
     echo "FAIL: interrupted run: exit status $status, left: $(echo */.tn*)"
     failures=$((failures + 1))
   fi

@@ -10,6 +10,7 @@
 #include "run/command_line.h"
 #include "run/console.h"
 #include "run/driver.h"
+#include "run/host.h"
 #include "test_support.h"
 
 namespace tarnel {
@@ -205,28 +206,27 @@ TEST(LongOptionsTest, OnlyWritesWhatTheFullRunWritesForItsSpecies) {
 TEST(LongOptionsTest, ReportHasARowPerSpeciesWithEscapedFields) {
   MemoryFileSystem files = three_species();
   files.files["act.txt"] = "h\n";
-  files.files["all.txt"] += "Bad\tbad.fa\nNoDir\thuman.fa\n";
-  files.files["a\tb\\/mouse.fa"] = ">m\nMK\n\n>n\nM\n";  // an empty line: fails
-  files.files["a\tb\\/bad.fa"] = ">x\nMK\n";
-  files.files["a\tb\\/ecoli.fa"] = files.files["protein/ecoli.fa"];
-  files.files["a\tb\\/human.fa"] = files.files["protein/human.fa"];
+  files.files["all.txt"] =
+      "h\nEscherichia_coli\tecoli.fa\nHomo_sapiens\thuman.fa\nMus\tmou\\se.fa\n";
+  files.files["a\tb/ecoli.fa"] = files.files["protein/ecoli.fa"];
+  files.files["a\tb/human.fa"] = ">h1 desc\nMA\n\n>h2\nM\n";  // an empty line: fails
   files.directories.insert("fasta/");
   // Run start; then a start and an end for each species but those that fail, which the report
   // reads once more; the run's end.
   FakeClock clock({0, 100, 1234, 2000, 2001, 3000, 3500, 4000, 4100, 5000, 5002, 9000});
   std::string out;
-  ASSERT_EQ(0, run_tool({"tarnel", "-i", "a\tb\\/", "-w", "1", "-s", "none/", "--report=r.tsv",
+  ASSERT_EQ(0, run_tool({"tarnel", "-i", "a\tb/", "-w", "1", "-s", "none/", "--report=r.tsv",
                          "--only", "Mus", "--only", "Escherichia_coli", "--only", "Homo_sapiens",
                          "act.txt", "all.txt"},
                         out, clock, files));
   EXPECT_EQ(
       "species\tfasta_file\tstatus\tmessage\treason\tproteins\tcopies\tlargest_group\tgroups\t"
       "written\tseconds\tbytes_read\n"
-      "Escherichia_coli\ta\\tb\\\\/ecoli.fa\terror\tcan't create status file none/Escherichia_coli"
+      "Escherichia_coli\ta\\tb/ecoli.fa\terror\tcan't create status file none/Escherichia_coli"
       "\tNo such file or directory\t3\t1\t1\t1\t\t1.134\t23\n"
-      "Homo_sapiens\ta\\tb\\\\/human.fa\terror\tcan't create status file none/Homo_sapiens\t"
-      "No such file or directory\t1\t0\t0\t0\t\t0.001\t12\n"
-      "Mus\ta\\tb\\\\/mouse.fa\terror\tempty line 3\t\t\t\t\t\t\t0.500\t12\n",
+      "Homo_sapiens\ta\\tb/human.fa\terror\tempty line 3\t\t\t\t\t\t\t0.001\t19\n"
+      "Mus\ta\\tb/mou\\\\se.fa\terror\tcan't open input file a\\tb/mou\\\\se.fa\t"
+      "No such file or directory\t\t\t\t\t\t0.500\t0\n",
       files.files["r.tsv"]);
 }
 
@@ -238,12 +238,14 @@ TEST(LongOptionsTest, ReportOfSuccessfulSpeciesCountsWhatWasWritten) {
   ASSERT_EQ(0, run_tool({"tarnel", "-w", "1", "--report", "r.tsv", "--only", "Escherichia_coli",
                          "act.txt", "all.txt"},
                         out, clock, files));
-  EXPECT_EQ("Escherichia_coli\tprotein/ecoli.fa\tok\t\t\t3\t1\t1\t1\t2\t0.010\t23\n",
+  // The input directory as normalised, its separator escaped where it is a backslash.
+  const std::string protein = host::kWindows ? "protein\\\\" : "protein/";
+  EXPECT_EQ("Escherichia_coli\t" + protein + "ecoli.fa\tok\t\t\t3\t1\t1\t1\t2\t0.010\t23\n",
             files.files["r.tsv"].substr(files.files["r.tsv"].find('\n') + 1));
   ASSERT_EQ(0, run_tool({"tarnel", "-c", "0", "--report", "r.tsv", "--only", "Homo_sapiens",
                          "act.txt", "all.txt"},
                         out, clock, files));
-  EXPECT_EQ("Homo_sapiens\tprotein/human.fa\tok\t\t\t\t\t\t\t\t0.010\t12\n",
+  EXPECT_EQ("Homo_sapiens\t" + protein + "human.fa\tok\t\t\t\t\t\t\t\t0.010\t12\n",
             files.files["r.tsv"].substr(files.files["r.tsv"].find('\n') + 1));
 }
 
