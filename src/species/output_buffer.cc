@@ -55,10 +55,10 @@ void OutputBuffer::BlockWriter::write_blocks() {
 
 OutputBuffer::~OutputBuffer() = default;
 
-void OutputBuffer::pass_on() {
+void OutputBuffer::pass_on(bool last) {
   if (bytes_.empty()) return;
   // A file of a block or two is written at once: a thread would cost more than it saves.
-  if (writer_ == nullptr && block_passed_ && !no_helper_) {
+  if (writer_ == nullptr && block_passed_ && !last && !no_helper_) {
     try {
       writer_ = std::make_unique<BlockWriter>(file_);
     } catch (const std::system_error&) {
@@ -75,7 +75,7 @@ void OutputBuffer::pass_on() {
 }
 
 bool OutputBuffer::finish() {
-  pass_on();
+  pass_on(/*last=*/true);
   int writer_error = 0;
   if (writer_ != nullptr) {
     // errno belongs to each thread: the reason of a failed block is the writer's to tell.

@@ -25,7 +25,7 @@ class OutputBuffer {
   /// The bytes not yet handed on; writers append to it and then call `pass_full_blocks`.
   std::string& bytes() { return bytes_; }
   void pass_full_blocks() {
-    if (bytes_.size() >= kBlockBytes) pass_on();
+    if (bytes_.size() >= kBlockBytes) pass_on(/*last=*/false);
   }
   /// Hands on the rest and closes the file; false if any write or the close failed, with the
   /// system's reason for the first failure in errno.
@@ -63,7 +63,8 @@ class OutputBuffer {
     std::thread thread_;
   };
 
-  void pass_on();
+  // `last`: nothing follows, so no thread is started for it.
+  void pass_on(bool last);
 
   StagedFile& file_;
   std::string bytes_;
