@@ -1,5 +1,8 @@
 #include "run/background_thread.h"
 
+#include <system_error>
+#include <utility>
+
 #ifndef _WIN32
 #include <signal.h>
 #endif
@@ -24,6 +27,34 @@ std::thread start_background_thread(std::function<void()> work) {
 #else
   return std::thread(std::move(work));
 #endif
+}
+
+BackgroundTask::BackgroundTask(std::function<void()> work) : work_(std::move(work)) {
+  try {
+    thread_ = start_background_thread([this] {
+      try {
+        work_();
+      } catch (...) {
+        failure_ = std::current_exception();
+      }
+    });
+  } catch (const std::system_error&) {
+    // No thread to spare: the work is done by wait().
+  }
+}
+
+BackgroundTask::~BackgroundTask() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void BackgroundTask::wait() {
+  if (thread_.joinable()) {
+    thread_.join();
+    work_ = nullptr;
+  } else if (work_) {
+    std::exchange(work_, nullptr)();
+  }
+  if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
 }  // namespace tarnel

@@ -17,9 +17,9 @@ using testing::run_tool;
 
 // Twelve species of generated proteins with copies among them, and every kind of trouble: a
 // missing and a malformed file, a status file that cannot be written, a duplicates file that
-// cannot be renamed, the large S11 listed twice (a small file next) and FASTA outputs written
-// where a later species reads: -o protein -p .fa makes S11's output protein/S11.fa, the input
-// of Reader, which comes right after.
+// cannot be renamed, S11 (large enough for helper threads of its own) listed twice with a
+// small file next, and FASTA outputs written where a later species reads: -o protein -p .fa
+// makes S11's output protein/S11.fa, the input of Reader, which comes right after.
 MemoryFileSystem collection() {
   MemoryFileSystem files;
   files.directories = {"", "status/", "dup/", "protein/"};
@@ -28,7 +28,7 @@ MemoryFileSystem collection() {
     const std::string name = "S" + std::to_string(s);
     list += name + "\ts" + std::to_string(s) + ".fa\n";
     std::string& fasta = files.files["protein/s" + std::to_string(s) + ".fa"];
-    for (int p = 0; p < (s == 11 ? 4000 : 20 + 37 * s); ++p) {
+    for (int p = 0; p < (s == 11 ? 70000 : 20 + 37 * s); ++p) {
       fasta += ">" + name + "_" + std::to_string(p) + " protein\n";
       fasta += std::string(1 + (p * 7 + s) % 13, "MKVLAGHST"[p % 9]) + "\n";
     }
