@@ -92,6 +92,7 @@ std::int32_t processors_for(std::uint64_t quota, std::uint64_t period) {
   return static_cast<std::int32_t>(std::clamp<std::uint64_t>(count, 1, 1 << 20));
 }
 
+#ifndef _WIN32
 std::optional<std::string> read_text_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
@@ -99,6 +100,7 @@ std::optional<std::string> read_text_file(const std::string& path) {
   if (in.bad()) return std::nullopt;
   return text;
 }
+#endif
 
 std::int32_t affinity_processors() {
 #ifdef _WIN32
