@@ -4,11 +4,13 @@
 // distributions differ between standard libraries.
 //
 //   generate_collection DIR [--species N] [--proteins P] [--bytes B] [--seed S]
-//                           [--crlf-every K] [--lists-only]
+//                           [--crlf-every K] [--large-every K --large-bytes B] [--lists-only]
 //
 // DIR receives protein/<name>.fa, all_species.txt, active_species.txt (every fifth species)
 // and the empty output directories status/, dup/ and fasta/. --bytes makes every species file
-// grow to about B bytes instead of holding P proteins. --lists-only writes the lists alone.
+// grow to about B bytes instead of holding P proteins; --large-every K with --large-bytes B
+// does so for one species in K (the middle one of each K), the others left as they are.
+// --lists-only writes the lists alone.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -56,6 +58,8 @@ struct Options {
   std::uint64_t bytes = 0;
   std::uint64_t seed = 1;
   int crlf_every = 25;
+  int large_every = 0;
+  std::uint64_t large_bytes = 0;
   bool lists_only = false;
 };
 
@@ -123,6 +127,9 @@ std::string species_name(int index) {
 void write_species(const Options& options, int index, SplitMix& random) {
   const std::string name = species_name(index);
   Writer writer(options.directory + "/protein/" + name + ".fa");
+  const bool large =
+      options.large_every > 0 && index % options.large_every == options.large_every / 2;
+  const std::uint64_t bytes = large ? options.large_bytes : options.bytes;
   const std::string_view line_end =
       options.crlf_every > 0 && index % options.crlf_every == options.crlf_every - 1 ? "\r\n"
                                                                                      : "\n";
@@ -130,7 +137,7 @@ void write_species(const Options& options, int index, SplitMix& random) {
   std::vector<std::string> recent(4096);
   std::string sequence;
   for (long p = 0;; ++p) {
-    if (options.bytes > 0 ? writer.written() >= options.bytes : p >= options.proteins) break;
+    if (bytes > 0 ? writer.written() >= bytes : p >= options.proteins) break;
     const std::size_t kept = static_cast<std::size_t>(p < 4096 ? p : 4096);
     if (kept > 0 && random.unit() < 0.02) {
       sequence = recent[random.below(kept)];
@@ -185,6 +192,10 @@ bool parse(int argc, char** argv, Options& options) {
       options.seed = std::strtoull(v, nullptr, 10);
     } else if (arg == "--crlf-every") {
       options.crlf_every = std::atoi(v);
+    } else if (arg == "--large-every") {
+      options.large_every = std::atoi(v);
+    } else if (arg == "--large-bytes") {
+      options.large_bytes = std::strtoull(v, nullptr, 10);
     } else if (options.directory.empty() && arg.substr(0, 2) != "--") {
       options.directory = arg;
     } else {
@@ -201,7 +212,7 @@ int main(int argc, char** argv) {
   if (!parse(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: %s DIR [--species N] [--proteins P] [--bytes B] [--seed S] "
-                 "[--crlf-every K] [--lists-only]\n",
+                 "[--crlf-every K] [--large-every K --large-bytes B] [--lists-only]\n",
                  argv[0]);
     return 2;
   }

@@ -4,6 +4,11 @@
 # Commands that are compared run alternately, round after round, and every figure is the
 # median of its rounds, so that a burst of load on the machine hits all of them alike.
 #
+# Runs are measured with fresh outputs, as a first run meets them: the outputs of an earlier
+# run are removed and `sync` is run, untimed, before the run, so that the run does not pay for
+# the removal's deferred work. Runs marked "replacing" find the outputs of the run before them
+# in place, and pay for letting those go.
+#
 #   bench/run_benchmarks.sh [--repeats N] [--no-pipeline] [--no-gigabyte] [--check-against BIN]
 #
 #   --repeats N          rounds per comparison (default 5; the pipeline gets at most 3)
@@ -68,6 +73,8 @@ generate() {  # generate NAME GENERATOR-ARGS...: makes $bench_dir/NAME once per 
   echo "$*" >"$stamp"
 }
 generate collection --species 100 --proteins 3000 --seed 1
+# The same small species, and four of 50 MB among them.
+generate mixed --species 100 --proteins 3000 --seed 1 --large-every 25 --large-bytes 50000000
 generate single200 --species 1 --bytes 200000000 --seed 2 --crlf-every 0
 generate single100 --species 1 --bytes 100000000 --seed 3 --crlf-every 0
 generate single300 --species 1 --bytes 300000000 --seed 4 --crlf-every 0
@@ -125,25 +132,63 @@ seqkit_pipeline() {  # the usual way: dereplicate, sort by length, rewrap, one s
 }
 export -f seqkit_pipeline
 
-floor_copy() {  # floor_copy LABEL CASE-DIR
-  local out="$scratch/floor-$1"
+floor_copy() {  # floor_copy LABEL CASE-DIR [fresh]: every file of the case, one process
+  local out="$scratch/floor-$(basename "$2")"
   mkdir -p "$out"
+  if [[ ${3:-} == fresh ]]; then rm -f "$out"/*; sync; fi
   timed "$1" "$2" "$bin/copy_floor" "$out" "$2"/protein/*.fa
-}
-
-run_tarnel() {  # run_tarnel LABEL CASE-DIR: the defaults plus output FASTA files
-  timed "$1" "$2" "$tarnel" -w 1 active_species.txt all_species.txt
 }
 
 remove_outputs() {  # remove_outputs CASE-DIR: the output files of earlier runs
   rm -f "$1"/status/* "$1"/dup/* "$1"/fasta/*
 }
 
+run_tarnel() {  # run_tarnel LABEL CASE-DIR fresh|replacing [OPTIONS...]: -w 1 and the defaults
+  local label=$1 dir=$2 outputs=$3
+  shift 3
+  if [[ $outputs == fresh ]]; then remove_outputs "$dir"; sync; fi
+  timed "$label" "$dir" "$tarnel" -w 1 "$@" active_species.txt all_species.txt
+}
+
+# The collection's list cut in two halves, each a list of its own, for running two processes at
+# once: what the machine gives two independent runs, against --jobs 2 in one.
+halves() {  # halves CASE-DIR: writes half1.txt and half2.txt
+  local dir=$1 count
+  count=$(($(wc -l <"$dir/all_species.txt") - 1))
+  { head -1 "$dir/all_species.txt"; sed -n "2,$((count / 2 + 1))p" "$dir/all_species.txt"; } >"$dir/half1.txt"
+  { head -1 "$dir/all_species.txt"; sed -n "$((count / 2 + 2)),\$p" "$dir/all_species.txt"; } >"$dir/half2.txt"
+}
+two_at_once() {  # two_at_once CASE-DIR: tarnel --jobs 1 over each half, both at once
+  local dir=$1
+  "$tarnel" --jobs 1 -w 1 "$dir/half1.txt" "$dir/half1.txt" >/dev/null &
+  "$tarnel" --jobs 1 -w 1 "$dir/half2.txt" "$dir/half2.txt" >/dev/null
+  wait $!
+}
+two_floors_at_once() {  # two_floors_at_once CASE-DIR OUT: the floor over each half, both at once
+  local files
+  mapfile -t files < <(printf '%s\n' "$1"/protein/*.fa)
+  local half=$((${#files[@]} / 2))
+  "$bin/copy_floor" "$2" "${files[@]:0:half}" &
+  "$bin/copy_floor" "$2" "${files[@]:half}"
+  wait $!
+}
+export -f two_at_once two_floors_at_once
+export tarnel bin
+
 collection=$bench_dir/collection
+halves "$collection"
 echo "== 1: collection, $repeats rounds"
 for ((round = 1; round <= repeats; round++)); do
-  floor_copy floor "$collection"
-  run_tarnel tarnel "$collection"
+  floor_copy floor "$collection" fresh
+  run_tarnel jobs1 "$collection" fresh --jobs 1
+  run_tarnel jobs2 "$collection" fresh --jobs 2
+  remove_outputs "$collection" && rm -f "$scratch/floor-halves"/* && sync
+  mkdir -p "$scratch/floor-halves"
+  timed floor-halves "$collection" bash -c "two_floors_at_once '$collection' '$scratch/floor-halves'"
+  timed jobs1-halves "$collection" bash -c "two_at_once '$collection'"
+  floor_copy floor-replacing "$collection"
+  run_tarnel jobs1-replacing "$collection" replacing --jobs 1
+  run_tarnel jobs2-replacing "$collection" replacing --jobs 2
   if ((with_pipeline && round <= 3)); then
     rm -rf "$scratch/pipeline"
     timed pipeline "$collection" bash -c "seqkit_pipeline '$collection' '$scratch/pipeline'"
@@ -158,10 +203,22 @@ if [[ -n $reference ]]; then
   echo "   every output file is identical"
 fi
 
+mixed=$bench_dir/mixed
+echo "== 1b: collection with four species of 50 MB, $repeats rounds"
+for ((round = 1; round <= repeats; round++)); do
+  run_tarnel mixed-jobs1 "$mixed" fresh --jobs 1
+  run_tarnel mixed-jobs2 "$mixed" fresh --jobs 2
+  run_tarnel mixed-jobs1-replacing "$mixed" replacing --jobs 1
+  run_tarnel mixed-jobs2-replacing "$mixed" replacing --jobs 2
+done
+remove_outputs "$mixed"
+
 echo "== 2: one species of 200 MB, $repeats rounds"
 for ((round = 1; round <= repeats; round++)); do
-  floor_copy floor200 "$bench_dir/single200"
-  run_tarnel tarnel200 "$bench_dir/single200"
+  floor_copy floor200 "$bench_dir/single200" fresh
+  run_tarnel tarnel200 "$bench_dir/single200" fresh
+  floor_copy floor200-replacing "$bench_dir/single200"
+  run_tarnel tarnel200-replacing "$bench_dir/single200" replacing
 done
 
 echo "== 3: scaling"
@@ -172,14 +229,11 @@ echo "== 3: scaling"
 scaling_cases=(single100 single300)
 ((with_gigabyte)) && scaling_cases+=(single1g)
 for ((round = 1; round <= repeats; round++)); do
-  for name in "${scaling_cases[@]}"; do
-    remove_outputs "$bench_dir/$name"
-    run_tarnel "$name" "$bench_dir/$name"
-  done
+  for name in "${scaling_cases[@]}"; do run_tarnel "$name" "$bench_dir/$name" fresh; done
 done
 if ((with_gigabyte)); then
   for ((round = 1; round <= repeats; round++)); do
-    for name in single100 single1g; do run_tarnel "$name-replacing" "$bench_dir/$name"; done
+    for name in single100 single1g; do run_tarnel "$name-replacing" "$bench_dir/$name" replacing; done
   done
 fi
 # Not needed any more, and 2 GB of page cache would slow whatever runs next.
@@ -213,22 +267,37 @@ echo "Medians of $repeats alternated rounds (seqkit pipeline: $((repeats < 3 ? r
 echo
 echo "| case | measure | value | target | met |"
 echo "|---|---|---|---|---|"
-row "1. 100 species x 3,000 proteins ($(mb "$collection_bytes"))" "tarnel / copy floor" \
-  "$(ratio "$(median_seconds tarnel)" "$(median_seconds floor)")" 2.0
+info() {  # info CASE MEASURE VALUE: a row without a target
+  printf '| %s | %s | %s | (for information) | |\n' "$1" "$2" "$3"
+}
+seconds_ratio() { ratio "$(median_seconds "$1")" "$(median_seconds "$2")"; }
+row "1. 100 species x 3,000 proteins ($(mb "$collection_bytes"))" "--jobs 2 / --jobs 1" \
+  "$(seconds_ratio jobs2 jobs1)" 0.6
+row "" "--jobs 2 / --jobs 1, replacing" "$(seconds_ratio jobs2-replacing jobs1-replacing)" 0.6
+row "" "--jobs 2 / copy floor" "$(seconds_ratio jobs2 floor)" 2.0
+row "" "--jobs 2 / copy floor, replacing" "$(seconds_ratio jobs2-replacing floor-replacing)" 2.0
+row "" "peak RSS --jobs 2 / --jobs 1" "$(ratio "$(median_memory jobs2)" "$(median_memory jobs1)")" 2.0
 if ((with_pipeline)); then
-  row "" "tarnel / seqkit pipeline" \
-    "$(ratio "$(median_seconds tarnel)" "$(median_seconds pipeline)" 3)" 0.05
+  row "" "--jobs 1 / seqkit pipeline" "$(ratio "$(median_seconds jobs1)" "$(median_seconds pipeline)" 3)" 0.05
 fi
+info "" "--jobs 1 / copy floor" "$(seconds_ratio jobs1 floor)"
+info "" "two --jobs 1 runs on halves at once / --jobs 1" "$(seconds_ratio jobs1-halves jobs1)"
+info "" "--jobs 2 / two --jobs 1 runs on halves at once" "$(seconds_ratio jobs2 jobs1-halves)"
+info "" "two floors on halves at once / copy floor" "$(seconds_ratio floor-halves floor)"
+row "1b. the same with four species of 50 MB" "--jobs 2 / --jobs 1" \
+  "$(seconds_ratio mixed-jobs2 mixed-jobs1)" 0.65
+row "" "--jobs 2 / --jobs 1, replacing" \
+  "$(seconds_ratio mixed-jobs2-replacing mixed-jobs1-replacing)" 0.65
 row "2. one species of $(mb "$single200_bytes")" "peak RSS / file size" \
   "$(ratio "$(($(median_memory tarnel200) * 1024))" "$single200_bytes")" 1.3
-row "" "tarnel / copy floor" "$(ratio "$(median_seconds tarnel200)" "$(median_seconds floor200)")" 5
+row "" "tarnel / copy floor" "$(seconds_ratio tarnel200 floor200)" 5
+row "" "tarnel / copy floor, replacing" "$(seconds_ratio tarnel200-replacing floor200-replacing)" 5
 if ((with_gigabyte)); then
   row "3. one species of 1 GB against 100 MB" "time ratio" \
     "$(ratio "$(median_seconds single1g)" "$(median_seconds single100)")" 11
   row "" "peak RSS ratio" "$(ratio "$(median_memory single1g)" "$(median_memory single100)")" 11
-  printf '| %s | %s | %s | %s | %s |\n' "" "time ratio, replacing the outputs of a run before" \
-    "$(ratio "$(median_seconds single1g-replacing)" "$(median_seconds single100-replacing)")" \
-    "(for information)" ""
+  info "" "time ratio, replacing the outputs of a run before" \
+    "$(ratio "$(median_seconds single1g-replacing)" "$(median_seconds single100-replacing)")"
 fi
 for c in ordered reversed "all equal"; do
   row "4. a million records, $c" "time / random" "$(sort_ratio "$c")" 3
@@ -239,8 +308,10 @@ row "5. lists of 100,000 against 10,000 species" "time ratio" \
 echo
 echo "| run | median wall s | median peak RSS MiB |"
 echo "|---|---|---|"
-for label in floor tarnel pipeline floor200 tarnel200 "${scaling_cases[@]}" single100-replacing \
-  single1g-replacing lists10k lists100k; do
+for label in floor floor-replacing floor-halves jobs1 jobs2 jobs1-halves jobs1-replacing \
+  jobs2-replacing pipeline mixed-jobs1 mixed-jobs2 mixed-jobs1-replacing mixed-jobs2-replacing \
+  floor200 tarnel200 floor200-replacing tarnel200-replacing "${scaling_cases[@]}" \
+  single100-replacing single1g-replacing lists10k lists100k; do
   [[ -n ${seconds[$label]:-} ]] || continue
   printf '| %s | %s | %s |\n' "$label" "$(median_seconds "$label")" \
     "$(awk -v k="$(median_memory "$label")" 'BEGIN {printf "%.1f", k / 1024}')"
