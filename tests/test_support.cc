@@ -122,12 +122,6 @@ bool MemoryFileSystem::make_directories(const std::string& given) {
   return true;
 }
 
-std::optional<std::uint64_t> MemoryFileSystem::content_bytes(const std::string& given) {
-  const std::lock_guard lock(guard.mutex);
-  const auto found = files.find(canonical(given));
-  return found == files.end() ? 0 : found->second.size();
-}
-
 int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock& clock,
              FileSystem& files, std::string* err) {
   std::ostringstream console;

@@ -64,7 +64,6 @@ class MemoryFileSystem final : public FileSystem {
   std::unique_ptr<ByteSource> open_for_reading(const std::string& path) override;
   std::unique_ptr<StagedFile> stage(const std::string& path) override;
   bool make_directories(const std::string& path) override;
-  std::optional<std::uint64_t> content_bytes(const std::string& path) override;
 };
 
 /// Runs the tool in-process; returns the exit code, fills `out` with the console text (and

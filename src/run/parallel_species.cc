@@ -2,8 +2,9 @@
 
 #include <cerrno>
 #include <condition_variable>
-#include <deque>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -21,6 +22,9 @@ namespace {
 
 static_assert(kMostJobs * 3 + 1 <= interrupt_cleanup::kCapacity,
               "every temporary of every species in flight, and the report's, can be removed");
+
+constexpr std::size_t kDescribedAtOnce = 8;
+constexpr std::size_t kMostAtOnce = 16;
 
 // Failures that other species in flight may have caused, and that the species alone may not
 // meet: they depend on what else the run held at the time.
@@ -53,17 +57,19 @@ class NeedsOfSpecies {
     const auto index = static_cast<std::size_t>(indices_[static_cast<std::size_t>(position)]);
     const std::string input = context_.settings.input_path + context_.master.file_names[index];
     SpeciesNeeds needs;
-    add_keys(input, needs.reads);
+    // A file that is not there fails its species at once, holding nothing.
+    const bool there = add_keys(input, needs.reads);
     for (const std::string& output :
          output_paths(context_.settings, context_.master.names[index])) {
       add_keys(output, needs.writes);
     }
-    needs.memory_bytes = context_.files.content_bytes(input);
+    needs.memory_bytes = there ? context_.files.content_bytes(input) : 0;
     return needs;
   }
 
  private:
-  void add_keys(const std::string& path, std::vector<std::uint64_t>& keys) {
+  // True when the file is there.
+  bool add_keys(const std::string& path, std::vector<std::uint64_t>& keys) {
     const std::string directory = directory_part(path);
     auto resolved = resolved_directories_.find(directory);
     if (resolved == resolved_directories_.end()) {
@@ -78,7 +84,9 @@ class NeedsOfSpecies {
       for (char& c : name) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     }
     keys.push_back(path_key(name));
-    if (const auto node = context_.files.file_node(path)) keys.push_back(node_key(*node));
+    const auto node = context_.files.file_node(path);
+    if (node) keys.push_back(node_key(*node));
+    return node.has_value();
   }
 
   const SpeciesContext& context_;
@@ -91,14 +99,14 @@ struct SpeciesRun {
   std::string text;  // the species' console output, heading first
   SpeciesOutcome outcome;
   std::int64_t elapsed_millis = 0;
-  bool heading_shown = false;
   bool ended = false;  // for good: its line can be printed
 };
 
-// Processes a species on the calling thread with a console of its own.
+// Processes a species on the calling thread with a console of its own, over `text`: a stream
+// kept by the thread, since making one takes a hold on the locale every thread shares.
 void run_species(const SpeciesContext& context, std::int32_t species_index,
-                 const ActivationMask& mask, SpeciesRun& run) {
-  std::ostringstream text;
+                 const ActivationMask& mask, std::ostringstream& text, SpeciesRun& run) {
+  text.str(std::string());
   Console console(text);
   const SpeciesContext own{context.settings, context.master, console, context.files, context.clock};
   const std::int64_t start = context.clock.now_millis();
@@ -125,79 +133,171 @@ void relay(Console& console, std::string_view text) {
   }
 }
 
-// The species threads and what passes between them and the main thread.
-class Workers {
+// The species threads, the calling thread among them. Each takes the next species the
+// schedule lets start, processes it and ends it; whichever finds the first unprinted species
+// ended prints it, and every ended one after it, in list order. No thread hands work to
+// another: a species that fails at once (a missing file) takes microseconds, and a hand-over
+// cost more than that.
+class ParallelRun {
  public:
-  Workers(const SpeciesContext& context, const std::vector<std::int32_t>& indices,
-          const ActivationMask& mask, std::vector<SpeciesRun>& runs)
-      : context_(context), indices_(indices), mask_(mask), runs_(runs) {}
-  Workers(const Workers&) = delete;
-  Workers& operator=(const Workers&) = delete;
-  ~Workers() {
+  ParallelRun(const SpeciesContext& context, const std::vector<std::int32_t>& indices,
+              const ActivationMask& mask, const SpeciesFinished& finished)
+      : context_(context),
+        indices_(indices),
+        mask_(mask),
+        finished_(finished),
+        count_(static_cast<std::int32_t>(indices.size())),
+        runs_(indices.size()) {}
+  ParallelRun(const ParallelRun&) = delete;
+  ParallelRun& operator=(const ParallelRun&) = delete;
+  ~ParallelRun() {
     {
-      std::lock_guard lock(mutex_);
+      // Left early only when the calling thread threw; the others stop after their species.
+      const std::lock_guard lock(mutex_);
       stopping_ = true;
     }
-    work_waiting_.notify_all();
+    startable_.notify_all();
     for (std::thread& thread : threads_) thread.join();
   }
 
-  /// Starts up to `count` threads; fewer when the system refuses more.
-  std::int32_t start(std::int32_t count) {
-    for (std::int32_t i = 0; i < count; ++i) {
+  /// Runs every species on up to `jobs` threads; false, having done nothing, when no thread
+  /// beside the calling one could be started.
+  bool run(std::int32_t jobs, std::uint64_t memory_budget) {
+    std::int32_t started = 1;  // this one
+    for (; started < jobs; ++started) {
       try {
         threads_.push_back(start_background_thread([this] { work(); }));
       } catch (const std::system_error&) {
         break;
       }
     }
-    return static_cast<std::int32_t>(threads_.size());
-  }
-
-  void hand(std::int32_t position) {
+    if (started == 1) return false;  // one after the other serves as well
     {
-      std::lock_guard lock(mutex_);
-      waiting_.push_back(position);
+      const std::lock_guard lock(mutex_);
+      // In flight: a species at work on each thread, or a few quick ones taken at once.
+      schedule_.emplace(count_, started * static_cast<std::int32_t>(kMostAtOnce), memory_budget);
     }
-    work_waiting_.notify_one();
-  }
-
-  /// Waits until at least one species handed has been processed; returns those that have.
-  std::vector<std::int32_t> take_processed() {
-    std::unique_lock lock(mutex_);
-    processed_waiting_.wait(lock, [this] { return !processed_.empty(); });
-    std::vector<std::int32_t> processed;
-    processed.swap(processed_);
-    return processed;
+    startable_.notify_all();
+    work();
+    return true;
   }
 
  private:
   void work() {
+    std::ostringstream text;
+    NeedsOfSpecies needs_of(context_, indices_);
+    std::size_t at_once = 1;
     std::unique_lock lock(mutex_);
-    for (;;) {
-      work_waiting_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
-      if (waiting_.empty()) return;
-      const std::int32_t position = waiting_.front();
-      waiting_.pop_front();
-      lock.unlock();
-      // Only this thread touches the species' run until it is handed back.
-      run_species(context_, indices_[static_cast<std::size_t>(position)], mask_,
-                  runs_[static_cast<std::size_t>(position)]);
-      lock.lock();
-      processed_.push_back(position);
-      processed_waiting_.notify_one();
+    startable_.wait(lock, [this] { return schedule_.has_value() || stopping_; });
+    while (printed_ < count_ && !stopping_) {
+      if (!printing_ && (ended(printed_) || heading_shown_ != printed_)) {
+        print(lock);
+      } else if (const auto first = schedule_->start()) {
+        // Species that are over at once are taken a few at a time: one at a time, the lock
+        // went from thread to thread for each.
+        std::vector<std::int32_t> positions{*first};
+        while (positions.size() < at_once) {
+          const auto next = schedule_->start();
+          if (!next) break;
+          positions.push_back(*next);
+        }
+        for (const std::int32_t position : positions) {
+          if (!runs_[index(position)]) runs_[index(position)] = std::make_unique<SpeciesRun>();
+        }
+        lock.unlock();
+        bool quick = true;
+        for (const std::int32_t position : positions) {
+          SpeciesRun& run = *runs_[index(position)];
+          run_species(context_, indices_[index(position)], mask_, text, run);
+          quick = quick && run.elapsed_millis == 0;  // under a millisecond
+        }
+        lock.lock();
+        for (const std::int32_t position : positions) {
+          SpeciesRun& run = *runs_[index(position)];
+          if (!run.outcome.ok && is_shared_shortage(run.outcome.error) &&
+              !schedule_->ran_alone(position)) {
+            schedule_->run_again_alone(position);
+          } else {
+            schedule_->end(position);
+            run.ended = true;
+          }
+        }
+        at_once = quick ? std::min(at_once * 2, kMostAtOnce) : 1;
+      } else if (const auto described_first = schedule_->to_describe()) {
+        // A few at a time, looked at outside the lock: it takes system calls.
+        std::vector<std::int32_t> positions{*described_first};
+        while (positions.size() < kDescribedAtOnce) {
+          const auto next = schedule_->to_describe();
+          if (!next) break;
+          positions.push_back(*next);
+        }
+        lock.unlock();
+        std::vector<SpeciesNeeds> needs;
+        for (const std::int32_t described : positions) needs.push_back(needs_of(described));
+        lock.lock();
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+          schedule_->describe(positions[i], std::move(needs[i]));
+        }
+      } else {
+        startable_.wait(lock);
+        continue;
+      }
+      // What has changed may let species start, be looked at or printed.
+      startable_.notify_all();
     }
   }
+
+  // Prints, outside the lock, the species from the first unprinted on that have ended, and
+  // shows the heading of the first that has not.
+  void print(std::unique_lock<std::mutex>& lock) {
+    printing_ = true;
+    const std::int32_t from = printed_;
+    std::int32_t to = from;
+    while (to < count_ && ended(to)) ++to;
+    const bool heading_shown = heading_shown_ == from;
+    lock.unlock();
+    Console& console = context_.console;
+    for (std::int32_t position = from; position < to; ++position) {
+      const std::string heading = heading_of(position);
+      if (position != from || !heading_shown) console << heading;
+      // Once ended, no other thread touches the run.
+      const SpeciesRun& run = *runs_[index(position)];
+      relay(console, std::string_view(run.text).substr(std::min(heading.size(), run.text.size())));
+      finished_(indices_[index(position)], run.outcome, run.elapsed_millis);
+    }
+    if (to < count_) {
+      // A species still at work shows its heading while the run waits for it.
+      console << heading_of(to);
+      console.flush();
+    }
+    lock.lock();
+    for (std::int32_t position = from; position < to; ++position) runs_[index(position)].reset();
+    printed_ = to;
+    heading_shown_ = to;
+    printing_ = false;
+  }
+
+  bool ended(std::int32_t position) const {
+    const std::unique_ptr<SpeciesRun>& run = runs_[index(position)];
+    return run != nullptr && run->ended;
+  }
+  std::string heading_of(std::int32_t position) const {
+    return species_heading(context_.master.names[index(indices_[index(position)])]);
+  }
+  static std::size_t index(std::int32_t position) { return static_cast<std::size_t>(position); }
 
   const SpeciesContext& context_;
   const std::vector<std::int32_t>& indices_;
   const ActivationMask& mask_;
-  std::vector<SpeciesRun>& runs_;
-  std::mutex mutex_;
-  std::condition_variable work_waiting_;
-  std::condition_variable processed_waiting_;
-  std::deque<std::int32_t> waiting_;
-  std::vector<std::int32_t> processed_;
+  const SpeciesFinished& finished_;
+  const std::int32_t count_;
+  std::mutex mutex_;                               // over everything below, and each run's `ended`
+  std::vector<std::unique_ptr<SpeciesRun>> runs_;  // of the species started and not printed
+  std::condition_variable startable_;
+  std::optional<SpeciesSchedule> schedule_;
+  std::int32_t printed_ = 0;         // species whose lines are printed, from the first
+  std::int32_t heading_shown_ = -1;  // the unprinted species whose heading is shown
+  bool printing_ = false;            // a thread prints
   bool stopping_ = false;
   std::vector<std::thread> threads_;
 };
@@ -208,44 +308,9 @@ bool process_species_in_parallel(const SpeciesContext& context,
                                  const std::vector<std::int32_t>& indices,
                                  const ActivationMask& mask, const ParallelLimits& limits,
                                  const SpeciesFinished& finished) {
-  const auto count = static_cast<std::int32_t>(indices.size());
-  std::vector<SpeciesRun> runs(indices.size());
-  Workers workers(context, indices, mask, runs);
-  const std::int32_t jobs = workers.start(std::min(limits.jobs, count));
-  if (jobs == 0) return false;
-  SpeciesSchedule schedule(count, jobs, limits.memory_budget, NeedsOfSpecies(context, indices));
-
-  Console& console = context.console;
-  std::int32_t first_unprinted = 0;
-  for (;;) {
-    while (const auto position = schedule.start()) workers.hand(*position);
-    for (; first_unprinted < count; ++first_unprinted) {
-      SpeciesRun& run = runs[static_cast<std::size_t>(first_unprinted)];
-      const std::int32_t index = indices[static_cast<std::size_t>(first_unprinted)];
-      const std::string heading =
-          species_heading(context.master.names[static_cast<std::size_t>(index)]);
-      if (!run.heading_shown) {
-        console << heading;
-        console.flush();
-        run.heading_shown = true;
-      }
-      if (!run.ended) break;
-      relay(console, std::string_view(run.text).substr(std::min(heading.size(), run.text.size())));
-      finished(index, run.outcome, run.elapsed_millis);
-      run = SpeciesRun{};
-    }
-    if (first_unprinted == count) return true;
-    for (const std::int32_t position : workers.take_processed()) {
-      SpeciesRun& run = runs[static_cast<std::size_t>(position)];
-      if (!run.outcome.ok && is_shared_shortage(run.outcome.error) &&
-          !schedule.ran_alone(position)) {
-        schedule.run_again_alone(position);
-      } else {
-        schedule.end(position);
-        run.ended = true;
-      }
-    }
-  }
+  ParallelRun run(context, indices, mask, finished);
+  return run.run(std::min(limits.jobs, static_cast<std::int32_t>(indices.size())),
+                 limits.memory_budget);
 }
 
 }  // namespace tarnel

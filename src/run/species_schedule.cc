@@ -4,18 +4,33 @@
 
 namespace tarnel {
 
-SpeciesSchedule::SpeciesSchedule(std::int32_t count, std::int32_t jobs, std::uint64_t memory_budget,
-                                 std::function<SpeciesNeeds(std::int32_t)> describe)
-    : count_(count),
-      jobs_(std::max(jobs, 1)),
-      budget_(memory_budget),
-      describe_(std::move(describe)) {
+SpeciesSchedule::SpeciesSchedule(std::int32_t count, std::int32_t jobs, std::uint64_t memory_budget)
+    : count_(count), jobs_(std::max(jobs, 1)), budget_(memory_budget) {
   state_.reserve(index(count));
 }
 
-void SpeciesSchedule::describe_next() {
+std::optional<std::int32_t> SpeciesSchedule::to_describe() {
+  // Enough species ready to start, or about to be, for every job twice over.
+  constexpr std::size_t kReadyPerJob = 2;
+  const auto being_described = static_cast<std::size_t>(handed_out_) - state_.size();
+  if (handed_out_ == count_ || ready_.size() + being_described >= index(jobs_) * kReadyPerJob) {
+    return std::nullopt;
+  }
+  return handed_out_++;
+}
+
+void SpeciesSchedule::describe(std::int32_t species, SpeciesNeeds needs) {
+  told_.emplace(species, std::move(needs));
+  // Taken in in list order: a species' needs are set against those of every earlier one.
+  for (auto next = told_.begin();
+       next != told_.end() && next->first == static_cast<std::int32_t>(state_.size());
+       next = told_.erase(next)) {
+    take_in(next->second);
+  }
+}
+
+void SpeciesSchedule::take_in(const SpeciesNeeds& needs) {
   const auto species = static_cast<std::int32_t>(state_.size());
-  const SpeciesNeeds needs = describe_(species);
   std::vector<std::int32_t> earlier;
   for (const std::uint64_t key : needs.reads) {
     FileUse& use = files_[key];
@@ -33,10 +48,12 @@ void SpeciesSchedule::describe_next() {
   earlier.erase(std::unique(earlier.begin(), earlier.end()), earlier.end());
 
   SpeciesState state;
+  state.keys = needs.reads;
+  state.keys.insert(state.keys.end(), needs.writes.begin(), needs.writes.end());
   state.memory_bytes = needs.memory_bytes.value_or(0);
   state.alone = !needs.memory_bytes || *needs.memory_bytes > budget_;
   for (const std::int32_t before : earlier) {
-    if (before == species || state_[index(before)].ended) continue;
+    if (before == species) continue;
     state_[index(before)].followers.push_back(species);
     ++state.waiting_for;
   }
@@ -54,7 +71,6 @@ std::optional<std::int32_t> SpeciesSchedule::start() {
     alone_in_flight_ = true;
     return species;
   }
-  while (ready_.empty() && static_cast<std::int32_t>(state_.size()) < count_) describe_next();
   if (ready_.empty()) return std::nullopt;
   const std::int32_t species = ready_.top();
   const SpeciesState& state = state_[index(species)];
@@ -89,11 +105,19 @@ void SpeciesSchedule::run_again_alone(std::int32_t species) {
 void SpeciesSchedule::end(std::int32_t species) {
   stop(species);
   SpeciesState& state = state_[index(species)];
-  state.ended = true;
   for (const std::int32_t follower : state.followers) {
     if (--state_[index(follower)].waiting_for == 0) ready_.push(follower);
   }
   state.followers.clear();
+  for (const std::uint64_t key : state.keys) {
+    const auto use = files_.find(key);
+    if (use == files_.end()) continue;  // a key listed twice
+    std::vector<std::int32_t>& readers = use->second.readers;
+    readers.erase(std::remove(readers.begin(), readers.end(), species), readers.end());
+    if (use->second.last_writer == species) use->second.last_writer = -1;
+    if (use->second.last_writer < 0 && readers.empty()) files_.erase(use);
+  }
+  state.keys.clear();
 }
 
 }  // namespace tarnel

@@ -18,26 +18,35 @@ struct Species {
   std::uint64_t memory = 1;  // kUnknown: not known ahead
 };
 
-// Starts every species that may start, then ends the one in flight longest, and so on; a
-// species in `short_of_space` fails the first time it runs with others. The log reads
-// "s3" for a start, "e3" for an end and "r3" for a species put back to run again alone.
+// Tells the needs the schedule asks for (the last asked first), starts every species that
+// may start, then ends the one in flight longest, and so on; a species in `short_of_space`
+// fails the first time it runs with others. The log reads "s3" for a start, "e3" for an end
+// and "r3" for a species put back to run again alone.
 std::string simulate(const std::vector<Species>& species, std::int32_t jobs, std::uint64_t budget,
                      std::set<std::int32_t> short_of_space = {}) {
-  std::int32_t described = 0;
-  SpeciesSchedule schedule(static_cast<std::int32_t>(species.size()), jobs, budget,
-                           [&](std::int32_t n) {
-                             EXPECT_EQ(n, described++);  // in order, each once
-                             const Species& s = species[static_cast<std::size_t>(n)];
-                             SpeciesNeeds needs{s.reads, s.writes, s.memory};
-                             if (s.memory == kUnknown) needs.memory_bytes.reset();
-                             return needs;
-                           });
+  SpeciesSchedule schedule(static_cast<std::int32_t>(species.size()), jobs, budget);
+  std::int32_t asked = 0;
   std::string log;
   std::deque<std::int32_t> in_flight;
   for (;;) {
-    while (const auto started = schedule.start()) {
-      log += "s" + std::to_string(*started) + " ";
-      in_flight.push_back(*started);
+    for (bool changed = true; changed;) {
+      std::vector<std::int32_t> to_tell;
+      while (const auto next = schedule.to_describe()) {
+        EXPECT_EQ(*next, asked++);  // in order, each once
+        to_tell.push_back(*next);
+      }
+      for (auto n = to_tell.rbegin(); n != to_tell.rend(); ++n) {
+        const Species& s = species[static_cast<std::size_t>(*n)];
+        SpeciesNeeds needs{s.reads, s.writes, s.memory};
+        if (s.memory == kUnknown) needs.memory_bytes.reset();
+        schedule.describe(*n, needs);
+      }
+      changed = !to_tell.empty();
+      while (const auto started = schedule.start()) {
+        log += "s" + std::to_string(*started) + " ";
+        in_flight.push_back(*started);
+        changed = true;
+      }
     }
     if (in_flight.empty()) break;
     const std::int32_t done = in_flight.front();
@@ -51,6 +60,7 @@ std::string simulate(const std::vector<Species>& species, std::int32_t jobs, std
       log += "e" + std::to_string(done) + " ";
     }
   }
+  EXPECT_EQ(asked, static_cast<std::int32_t>(species.size()));
   return log;
 }
 
