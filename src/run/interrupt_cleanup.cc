@@ -1,5 +1,6 @@
 #include "run/interrupt_cleanup.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,12 @@ constexpr std::size_t kPathBytes = 4096;
 char slot_paths[kSlots][kPathBytes];
 volatile std::sig_atomic_t slot_in_use[kSlots];
 
+#ifndef _WIN32
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+#else
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGBREAK};  // SIGBREAK: Ctrl-Break
+#endif
+
 extern "C" void remove_temporaries_and_reraise(int signal_number) {
   for (int i = 0; i < kSlots; ++i) {
     if (slot_in_use[i] != 0) {
@@ -34,17 +41,12 @@ extern "C" void remove_temporaries_and_reraise(int signal_number) {
 
 }  // namespace
 
+// SIGPIPE is among them: a console piped into a reader that quits (`tarnel ... | head`) ends
+// the run here.
 void install() {
-  std::signal(SIGINT, remove_temporaries_and_reraise);
-  std::signal(SIGTERM, remove_temporaries_and_reraise);
-#ifdef _WIN32
-  std::signal(SIGBREAK, remove_temporaries_and_reraise);  // Ctrl-Break in a console window
-#else
-  std::signal(SIGHUP, remove_temporaries_and_reraise);
-  std::signal(SIGQUIT, remove_temporaries_and_reraise);
-  // A console piped into a reader that quits (`tarnel ... | head`) ends the run here.
-  std::signal(SIGPIPE, remove_temporaries_and_reraise);
-#endif
+  for (const int signal_number : kInterruptions) {
+    std::signal(signal_number, remove_temporaries_and_reraise);
+  }
 }
 
 int remember(const std::string& path) {
@@ -52,6 +54,8 @@ int remember(const std::string& path) {
   for (int i = 0; i < kSlots; ++i) {
     if (slot_in_use[i] == 0) {
       std::memcpy(slot_paths[i], path.c_str(), path.size() + 1);
+      // The handler must never see the slot in use before its path is complete.
+      std::atomic_signal_fence(std::memory_order_release);
       slot_in_use[i] = 1;
       return i;
     }
@@ -62,5 +66,22 @@ int remember(const std::string& path) {
 void forget(int ticket) {
   if (ticket >= 0 && ticket < kSlots) slot_in_use[ticket] = 0;
 }
+
+#ifndef _WIN32
+Deferral::Deferral() {
+  sigset_t interruptions;
+  sigemptyset(&interruptions);
+  for (const int signal_number : kInterruptions) sigaddset(&interruptions, signal_number);
+  held_ = pthread_sigmask(SIG_BLOCK, &interruptions, &before_) == 0;
+}
+
+// An interruption that came meanwhile is handled here, before this returns.
+Deferral::~Deferral() {
+  if (held_) pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+}
+#else
+Deferral::Deferral() = default;
+Deferral::~Deferral() = default;
+#endif
 
 }  // namespace tarnel::interrupt_cleanup
