@@ -47,11 +47,8 @@ class MemoryStaged final : public StagedFile {
     finished_ = true;
     return ok_;
   }
-  bool publish() override {
-    if (!ok_ || !finished_ || fs_.publish_error.count(path_) != 0) return false;
-    fs_.files[path_] = bytes_;
-    return true;
-  }
+  bool publishable() const { return ok_ && finished_ && fs_.publish_error.count(path_) == 0; }
+  void publish() const { fs_.files[path_] = bytes_; }
 
  private:
   MemoryFileSystem& fs_;
@@ -86,6 +83,14 @@ std::unique_ptr<StagedFile> MemoryFileSystem::stage(const std::string& given) {
   const std::string path = canonical(given);
   if (directories.count(directory_of(path)) == 0) return nullptr;
   return std::make_unique<MemoryStaged>(*this, path);
+}
+
+std::size_t MemoryFileSystem::publish(std::span<StagedFile* const> staged) {
+  for (std::size_t i = 0; i < staged.size(); ++i) {
+    if (!static_cast<const MemoryStaged*>(staged[i])->publishable()) return i;
+  }
+  for (StagedFile* file : staged) static_cast<const MemoryStaged*>(file)->publish();
+  return staged.size();
 }
 
 int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock& clock,

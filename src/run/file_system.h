@@ -1,11 +1,13 @@
 // The file system as the tool sees it: input files read as byte streams, and output files that
-// are written aside and only take their final name once complete. Tests substitute their own.
+// are written aside and only take their final names once all of a species' files are complete.
+// Tests substitute their own.
 #ifndef TARNEL_RUN_FILE_SYSTEM_H_
 #define TARNEL_RUN_FILE_SYSTEM_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,18 +25,16 @@ class ByteSource {
   virtual std::uint64_t size_hint() const { return 0; }
 };
 
-/// An output file under construction. Its bytes go to a temporary file beside the final path;
-/// `publish` renames it over the final path. Destroying it unpublished removes the temporary,
-/// so an earlier file at the final path stays as it was.
+/// An output file under construction. Its bytes go to a temporary file beside the final path,
+/// which `FileSystem::publish` then puts in its place. Destroying an unpublished file removes
+/// the temporary, so an earlier file at the final path stays as it was.
 class StagedFile {
  public:
   virtual ~StagedFile() = default;
   /// Appends bytes; false once any write has failed.
   virtual bool write(std::string_view bytes) = 0;
-  /// Makes every written byte durable in the temporary and closes it; false on any error.
+  /// Closes the file; false on any error. Nothing is flushed to the disk.
   virtual bool finish() = 0;
-  /// Replaces the final path with the finished temporary; false when that fails.
-  virtual bool publish() = 0;
 };
 
 class FileSystem {
@@ -45,6 +45,11 @@ class FileSystem {
   /// Null when no file can be created for the path (missing directory, no permission, the path
   /// names a directory or a file that may not be written).
   virtual std::unique_ptr<StagedFile> stage(const std::string& path) = 0;
+  /// Puts finished files staged here in place of the earlier files at their paths, all or
+  /// none: returns `files.size()` once all are, or else the index of the first that cannot
+  /// be, every earlier file then being as it was. Only a crash in its midst (power loss, a
+  /// kill that cannot be handled) can leave some published and others not.
+  virtual std::size_t publish(std::span<StagedFile* const> files) = 0;
 };
 
 }  // namespace tarnel

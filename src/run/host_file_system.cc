@@ -63,49 +63,113 @@ int write_some(int fd, const char* bytes, std::size_t count) {
   const unsigned chunk = count > (1u << 30) ? (1u << 30) : static_cast<unsigned>(count);
   return _write(fd, bytes, chunk);
 }
-int close_file(int fd) { return _close(fd); }
+bool close_file(int fd) { return _close(fd) == 0; }
+void start_writing_back(int) {}
 bool is_directory(const FileStat& info) { return (info.st_mode & _S_IFDIR) != 0; }
+bool is_regular(const FileStat& info) { return (info.st_mode & _S_IFMT) == _S_IFREG; }
 bool may_write(const std::string& path) { return _access(path.c_str(), 2) == 0; }
-bool replace_file(const std::string& from, const std::string& to) {
+bool link_file(const std::string& existing, const std::string& link) {
+  if (CreateHardLinkA(link.c_str(), existing.c_str(), nullptr) != 0) return true;
+  const DWORD error = GetLastError();
+  errno = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? ENOENT : EPERM;
+  return false;
+}
+int exchange_names(const std::string&, const std::string&) {
+  errno = ENOSYS;
+  return -1;
+}
+bool rename_over(const std::string& from, const std::string& to) {
   // rename() refuses an existing target on Windows; this form replaces it in one step. It
   // still fails while any program holds the target open without delete sharing.
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+  const DWORD error = GetLastError();
+  errno = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? ENOENT : EACCES;
+  return false;
 }
-void remove_file(const std::string& path) { _unlink(path.c_str()); }
+bool remove_file(const std::string& path) { return _unlink(path.c_str()) == 0; }
 unsigned process_number() { return static_cast<unsigned>(_getpid()); }
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 #else
+// Repeats a call that a signal interrupted. The handlers end the run, but a stop and continue
+// (Ctrl-Z, fg) interrupts calls too, on some file systems even those on files.
+template <typename Call>
+auto retrying(Call call) -> decltype(call()) {
+  for (;;) {
+    const auto result = call();
+    if (result != -1 || errno != EINTR) return result;
+  }
+}
+
 using FileStat = struct stat;
-int stat_path(const std::string& path, FileStat* info) { return stat(path.c_str(), info); }
-int open_input(const std::string& path) { return open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+int stat_path(const std::string& path, FileStat* info) {
+  return retrying([&] { return stat(path.c_str(), info); });
+}
+int open_input(const std::string& path) {
+  return retrying([&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+}
 int open_new(const std::string& path) {
   // 0666 lets the umask decide, exactly as for a file the user's other tools create.
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  return retrying(
+      [&] { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
 }
 ssize_t read_some(int fd, char* buffer, std::size_t capacity) {
-  ssize_t got;
-  do {
-    got = read(fd, buffer, capacity);
-  } while (got < 0 && errno == EINTR);
-  return got;
+  return retrying([&] { return read(fd, buffer, capacity); });
 }
 ssize_t write_some(int fd, const char* bytes, std::size_t count) {
-  ssize_t put;
-  do {
-    put = write(fd, bytes, count);
-  } while (put < 0 && errno == EINTR);
-  return put;
+  return retrying([&] { return write(fd, bytes, count); });
 }
-int close_file(int fd) { return close(fd); }
+// Never repeated: Linux has let go of the handle even when a signal interrupted the close, and
+// the bytes were handed over by then.
+bool close_file(int fd) { return close(fd) == 0 || errno == EINTR; }
+// Sends the file's bytes on their way to the disk without waiting for them. A file system that
+// does so itself for a file renamed over another (ext4) then has them written before the
+// rename that publishes the file lasts, as it does not for names swapped in one step: a crash
+// soon after a run then leaves the earlier files or the new ones, not empty files, also when
+// nothing was flushed. The cost is that of the rename before: it blocks for the blocks'
+// allocation. A hint only, so its failure does not matter.
+void start_writing_back(int fd) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)fd;
+#endif
+}
 bool is_directory(const FileStat& info) { return S_ISDIR(info.st_mode); }
-bool may_write(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
-bool replace_file(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+bool is_regular(const FileStat& info) { return S_ISREG(info.st_mode); }
+bool may_write(const std::string& path) {
+  return retrying([&] { return access(path.c_str(), W_OK); }) == 0;
 }
-void remove_file(const std::string& path) { unlink(path.c_str()); }
+bool link_file(const std::string& existing, const std::string& link) {
+  return retrying([&] { return ::link(existing.c_str(), link.c_str()); }) == 0;
+}
+// Swaps two names in one step; fails with EINVAL or ENOSYS where that cannot be done.
+int exchange_names(const std::string& one, const std::string& other) {
+#ifdef RENAME_EXCHANGE
+  return retrying(
+      [&] { return renameat2(AT_FDCWD, one.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE); });
+#else
+  (void)one;
+  (void)other;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+bool rename_over(const std::string& from, const std::string& to) {
+  return retrying([&] { return std::rename(from.c_str(), to.c_str()); }) == 0;
+}
+bool remove_file(const std::string& path) {
+  return retrying([&] { return unlink(path.c_str()); }) == 0;
+}
 unsigned process_number() { return static_cast<unsigned>(getpid()); }
 bool is_separator(char c) { return c == '/'; }
 #endif
+
+std::string directory_of(const std::string& path) {
+  for (std::size_t i = path.size(); i > 0; --i) {
+    if (is_separator(path[i - 1])) return path.substr(0, i);
+  }
+  return {};
+}
 
 class FileSource final : public ByteSource {
  public:
@@ -127,19 +191,17 @@ class FileSource final : public ByteSource {
 
 class HostStagedFile final : public StagedFile {
  public:
-  HostStagedFile(int fd, std::string temporary, std::string final_path,
-                 ReplacedFileReleaser& releaser)
+  HostStagedFile(int fd, std::string temporary, int ticket, std::string final_path)
       : fd_(fd),
         temporary_(std::move(temporary)),
         final_path_(std::move(final_path)),
-        ticket_(interrupt_cleanup::remember(temporary_)),
-        releaser_(releaser) {}
+        ticket_(ticket) {}
   HostStagedFile(const HostStagedFile&) = delete;
   HostStagedFile& operator=(const HostStagedFile&) = delete;
 
   ~HostStagedFile() override {
     if (fd_ >= 0) close_file(fd_);
-    if (!published_) remove_file(temporary_);
+    if (state_ == State::kStaged) remove_file(temporary_);
     interrupt_cleanup::forget(ticket_);
   }
 
@@ -157,37 +219,79 @@ class HostStagedFile final : public StagedFile {
 
   bool finish() override {
     if (fd_ >= 0) {
-      if (close_file(fd_) != 0) ok_ = false;
+      start_writing_back(fd_);
+      if (!close_file(fd_)) ok_ = false;
       fd_ = -1;
     }
     return ok_;
   }
 
-  bool publish() override {
+  // The steps of publishing. The first gives the new file the final name, keeping an earlier
+  // file there at another name; it fails leaving both as they were. Then either the earlier
+  // file is let go or it takes its name back.
+  bool take_final_name() {
     if (!ok_ || fd_ >= 0) return false;
-    const int replaced = ReplacedFileReleaser::hold(final_path_);
-    published_ = replace_file(temporary_, final_path_);
-    // Had the rename failed, the held file would still be in place: closing it frees nothing.
-    releaser_.release(replaced);
-    return published_;
+    if (exchange_names(temporary_, final_path_) == 0) return named(temporary_);
+    if (errno == ENOENT) return take_free_name();
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system that cannot swap two names: the earlier file gets a second name and the new
+    // one is renamed over it, or where there are no hard links, it steps aside first, and only
+    // a crash before the next rename leaves the final path empty.
+    std::string aside = temporary_ + '~';
+    if (link_file(final_path_, aside)) {
+      if (rename_over(temporary_, final_path_)) return named(std::move(aside));
+      remove_file(aside);
+      return false;
+    }
+    if (errno == ENOENT) return take_free_name();
+    if (!rename_over(final_path_, aside)) return false;
+    if (rename_over(temporary_, final_path_)) return named(std::move(aside));
+    if (!rename_over(aside, final_path_)) state_ = State::kStuck;
+    return false;
+  }
+
+  void give_back() {
+    if (state_ != State::kNamed) return;
+    const bool back = aside_.empty() ? remove_file(final_path_) : rename_over(aside_, final_path_);
+    state_ = back ? State::kWithdrawn : State::kStuck;
+  }
+
+  void let_earlier_go(ReplacedFileReleaser& releaser) {
+    if (state_ != State::kNamed) return;
+    if (!aside_.empty()) {
+      // Held across its removal, which then frees nothing: its blocks are freed off this
+      // thread as the handle closes.
+      const int held = ReplacedFileReleaser::hold(aside_);
+      remove_file(aside_);
+      releaser.release(held);
+    }
+    state_ = State::kPublished;
   }
 
  private:
+  enum class State {
+    kStaged,     // the new file at the temporary name, the final path untouched
+    kNamed,      // the new file at the final path, an earlier one at `aside_`
+    kPublished,  // and the earlier one gone
+    kWithdrawn,  // the final path as it was, the new file gone
+    kStuck,      // a rename back failed: the names are left as they are, nothing removed
+  };
+
+  bool take_free_name() { return rename_over(temporary_, final_path_) && named(std::string()); }
+  bool named(std::string aside) {
+    aside_ = std::move(aside);
+    state_ = State::kNamed;
+    return true;
+  }
+
   int fd_;
   std::string temporary_;
   std::string final_path_;
+  std::string aside_;  // where the earlier file is while named; empty when there was none
   int ticket_;
-  ReplacedFileReleaser& releaser_;
   bool ok_ = true;
-  bool published_ = false;
+  State state_ = State::kStaged;
 };
-
-std::string directory_of(const std::string& path) {
-  for (std::size_t i = path.size(); i > 0; --i) {
-    if (is_separator(path[i - 1])) return path.substr(0, i);
-  }
-  return {};
-}
 
 void append_base36(std::string& out, std::uint64_t value) {
   char digits[16];
@@ -215,9 +319,8 @@ std::unique_ptr<ByteSource> HostFileSystem::open_for_reading(const std::string& 
     return nullptr;
   }
   // A pipe or a device tells nothing of its size.
-  const bool regular = (info.st_mode & S_IFMT) == S_IFREG;
   return std::make_unique<FileSource>(
-      fd, regular && info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0);
+      fd, is_regular(info) && info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0);
 }
 
 std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
@@ -232,11 +335,32 @@ std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
     append_base36(temporary, process_number());
     temporary.push_back('-');
     append_base36(temporary, temporaries_made_++);
+    // Noted before it exists, so that an interruption at any moment removes it.
+    const int ticket = interrupt_cleanup::remember(temporary);
     const int fd = open_new(temporary);
-    if (fd >= 0) return std::make_unique<HostStagedFile>(fd, std::move(temporary), path, releaser_);
-    if (errno != EEXIST) return nullptr;
+    if (fd >= 0) return std::make_unique<HostStagedFile>(fd, std::move(temporary), ticket, path);
+    const int error = errno;
+    interrupt_cleanup::forget(ticket);
+    if (error != EEXIST) return nullptr;
   }
   return nullptr;
+}
+
+std::size_t HostFileSystem::publish(std::span<StagedFile* const> files) {
+  const auto host = [files](std::size_t i) -> HostStagedFile& {
+    return static_cast<HostStagedFile&>(*files[i]);
+  };
+  {
+    interrupt_cleanup::Deferral deferral;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (!host(i).take_final_name()) {
+        for (std::size_t j = i; j-- > 0;) host(j).give_back();
+        return i;
+      }
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) host(i).let_earlier_go(releaser_);
+  }
+  return files.size();
 }
 
 }  // namespace tarnel

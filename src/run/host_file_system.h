@@ -13,6 +13,7 @@ class HostFileSystem final : public FileSystem {
  public:
   std::unique_ptr<ByteSource> open_for_reading(const std::string& path) override;
   std::unique_ptr<StagedFile> stage(const std::string& path) override;
+  std::size_t publish(std::span<StagedFile* const> files) override;
 
  private:
   std::uint32_t temporaries_made_ = 0;  // part of every temporary name, so names never repeat

@@ -48,6 +48,7 @@ class CountingFileSystem final : public FileSystem {
     return source ? std::make_unique<Counting>(std::move(source), bytes_read) : nullptr;
   }
   std::unique_ptr<StagedFile> stage(const std::string& path) override { return host_.stage(path); }
+  std::size_t publish(std::span<StagedFile* const> files) override { return host_.publish(files); }
 
  private:
   struct Counting final : ByteSource {
