@@ -25,9 +25,11 @@ class ByteSource {
   virtual std::uint64_t size_hint() const { return 0; }
 };
 
-/// An output file under construction. Its bytes go to a temporary file beside the final path,
-/// which `FileSystem::publish` then puts in its place. Destroying an unpublished file removes
-/// the temporary, so an earlier file at the final path stays as it was.
+/// An output file under construction. Its bytes go to a temporary file beside the file the
+/// final path names (the file a symbolic link there leads to), which `FileSystem::publish`
+/// then puts in its place. A path that names no stored file (a FIFO, a device) is written to
+/// directly instead, and has nothing to publish. Destroying an unpublished file removes the
+/// temporary, so an earlier file at the final path stays as it was.
 class StagedFile {
  public:
   virtual ~StagedFile() = default;
@@ -43,12 +45,13 @@ class FileSystem {
   /// Null when the path cannot be opened for reading (missing, unreadable, a directory).
   virtual std::unique_ptr<ByteSource> open_for_reading(const std::string& path) = 0;
   /// Null when no file can be created for the path (missing directory, no permission, the path
-  /// names a directory or a file that may not be written).
+  /// names a directory or a file that may not be written, a link that may not be followed).
   virtual std::unique_ptr<StagedFile> stage(const std::string& path) = 0;
   /// Puts finished files staged here in place of the earlier files at their paths, all or
   /// none: returns `files.size()` once all are, or else the index of the first that cannot
   /// be, every earlier file then being as it was. Only a crash in its midst (power loss, a
-  /// kill that cannot be handled) can leave some published and others not.
+  /// kill that cannot be handled) can leave some published and others not. A replaced file's
+  /// permissions stay.
   virtual std::size_t publish(std::span<StagedFile* const> files) = 0;
 };
 

@@ -36,7 +36,8 @@ int stat_path(const std::string& path, FileStat* info) { return _stat64(path.c_s
 int open_input(const std::string& path) {
   return _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
-int open_new(const std::string& path) {
+int open_new(const std::string& path, const FileStat* earlier) {
+  (void)earlier;  // a new file takes its access from its directory, as a replaced one had
   // Opened with delete sharing, unlike _open, so that the interrupt handler can remove the
   // temporary while it is still open; Windows then deletes it as the process ends.
   const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE,
@@ -54,6 +55,9 @@ int open_new(const std::string& path) {
     errno = EMFILE;
   }
   return fd;
+}
+int open_in_place(const std::string& path) {
+  return _open(path.c_str(), _O_WRONLY | _O_BINARY | _O_NOINHERIT);
 }
 int read_some(int fd, char* buffer, std::size_t capacity) {
   const unsigned chunk = capacity > (1u << 30) ? (1u << 30) : static_cast<unsigned>(capacity);
@@ -107,10 +111,22 @@ int stat_path(const std::string& path, FileStat* info) {
 int open_input(const std::string& path) {
   return retrying([&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC); });
 }
-int open_new(const std::string& path) {
-  // 0666 lets the umask decide, exactly as for a file the user's other tools create.
-  return retrying(
-      [&] { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+int open_new(const std::string& path, const FileStat* earlier) {
+  // A new file gets what the umask leaves of 0666, as from the user's other tools. One that
+  // replaces another is created with no more access than that one has, and then given its
+  // group and exactly its permissions. Either may be refused (a group the user is not in, a
+  // file system without them); the file then still allows no more than the earlier one.
+  const mode_t mode = earlier != nullptr ? earlier->st_mode & 0777 : 0666;
+  const int fd =
+      retrying([&] { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode); });
+  if (fd >= 0 && earlier != nullptr) {
+    retrying([&] { return fchown(fd, static_cast<uid_t>(-1), earlier->st_gid); });
+    retrying([&] { return fchmod(fd, mode); });
+  }
+  return fd;
+}
+int open_in_place(const std::string& path) {
+  return retrying([&] { return open(path.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC); });
 }
 ssize_t read_some(int fd, char* buffer, std::size_t capacity) {
   return retrying([&] { return read(fd, buffer, capacity); });
@@ -171,6 +187,67 @@ std::string directory_of(const std::string& path) {
   return {};
 }
 
+#ifdef _WIN32
+// Links are left to Windows, which renames over a link rather than through it.
+bool find_target(std::string& path, FileStat& info, bool& exists) {
+  exists = stat_path(path, &info) == 0;
+  return true;
+}
+#else
+// The system's own limit on the links one lookup follows.
+constexpr int kMostLinks = 40;
+
+// Whether opening a path may follow this link, found in this directory. Not in a directory
+// that everyone may write to but only owners remove from (like /tmp), when neither the user
+// nor the directory's owner made the link: that is how the system shields a program from links
+// laid there for it, and replacing the file a link leads to would be the same trap. Applied
+// whether or not the system applies it.
+bool may_follow(const FileStat& link, const FileStat& directory) {
+  constexpr mode_t kShared = S_ISVTX | S_IWOTH;
+  return (directory.st_mode & kShared) != kShared || link.st_uid == geteuid() ||
+         link.st_uid == directory.st_uid;
+}
+
+bool read_link(const std::string& path, std::size_t size, std::string& target) {
+  target.resize(size + 1);  // room to tell that the link has not grown since
+  for (;;) {
+    const ssize_t got =
+        retrying([&] { return readlink(path.c_str(), target.data(), target.size()); });
+    if (got <= 0) return false;
+    if (static_cast<std::size_t>(got) < target.size()) {
+      target.resize(static_cast<std::size_t>(got));
+      return true;
+    }
+    target.resize(target.size() * 2);
+  }
+}
+
+// Follows the links at `path` as opening it to write would, so that the file at their end is
+// replaced and they stay links. `path` then names that file, which need not exist yet (a link
+// that leads nowhere); false where the open would fail.
+bool find_target(std::string& path, FileStat& info, bool& exists) {
+  for (int links = 0; links <= kMostLinks; ++links) {
+    if (retrying([&] { return lstat(path.c_str(), &info); }) != 0) {
+      exists = false;
+      return errno == ENOENT;  // a missing directory is told when the file is created
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      exists = true;
+      return true;
+    }
+    const std::string directory = directory_of(path);
+    FileStat parent;
+    std::string target;
+    if (stat_path(directory.empty() ? "." : directory, &parent) != 0 || !may_follow(info, parent) ||
+        !read_link(path, static_cast<std::size_t>(info.st_size), target)) {
+      return false;
+    }
+    path = target.front() == '/' ? target : directory + target;
+  }
+  return false;  // links in a loop
+}
+#endif
+
 class FileSource final : public ByteSource {
  public:
   FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
@@ -191,6 +268,7 @@ class FileSource final : public ByteSource {
 
 class HostStagedFile final : public StagedFile {
  public:
+  /// With `temporary` empty, `fd` is open on the final path itself, which names no stored file.
   HostStagedFile(int fd, std::string temporary, int ticket, std::string final_path)
       : fd_(fd),
         temporary_(std::move(temporary)),
@@ -201,7 +279,7 @@ class HostStagedFile final : public StagedFile {
 
   ~HostStagedFile() override {
     if (fd_ >= 0) close_file(fd_);
-    if (state_ == State::kStaged) remove_file(temporary_);
+    if (state_ == State::kStaged && !in_place()) remove_file(temporary_);
     interrupt_cleanup::forget(ticket_);
   }
 
@@ -219,18 +297,21 @@ class HostStagedFile final : public StagedFile {
 
   bool finish() override {
     if (fd_ >= 0) {
-      start_writing_back(fd_);
+      if (!in_place()) start_writing_back(fd_);
       if (!close_file(fd_)) ok_ = false;
       fd_ = -1;
     }
     return ok_;
   }
 
+  bool in_place() const { return temporary_.empty(); }
+
   // The steps of publishing. The first gives the new file the final name, keeping an earlier
   // file there at another name; it fails leaving both as they were. Then either the earlier
   // file is let go or it takes its name back.
   bool take_final_name() {
     if (!ok_ || fd_ >= 0) return false;
+    if (in_place()) return true;
     if (exchange_names(temporary_, final_path_) == 0) return named(temporary_);
     if (errno == ENOENT) return take_free_name();
     if (errno != EINVAL && errno != ENOSYS) return false;
@@ -324,11 +405,23 @@ std::unique_ptr<ByteSource> HostFileSystem::open_for_reading(const std::string& 
 }
 
 std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
-  // Refuse what creating the file in place would refuse: a directory or a protected file.
-  FileStat info;
-  if (stat_path(path, &info) == 0 && (is_directory(info) || !may_write(path))) return nullptr;
+  std::string target = path;
+  FileStat earlier;
+  bool exists = false;
+  if (!find_target(target, earlier, exists)) return nullptr;
+  if (exists) {
+    // Refuse what opening the file to write would refuse: a directory or a protected file.
+    if (is_directory(earlier) || !may_write(target)) return nullptr;
+    if (!is_regular(earlier)) {
+      // A FIFO or a device keeps no file to replace: it takes the bytes as they come, as from
+      // any program that writes to it. Opening a FIFO waits for its reader.
+      const int fd = open_in_place(target);
+      if (fd < 0) return nullptr;
+      return std::make_unique<HostStagedFile>(fd, std::string(), -1, std::move(target));
+    }
+  }
 
-  const std::string directory = directory_of(path);
+  const std::string directory = directory_of(target);
   for (int attempt = 0; attempt < 100; ++attempt) {
     // Short names: the final name may already be near the file-name limit.
     std::string temporary = directory + ".tn";
@@ -337,8 +430,10 @@ std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
     append_base36(temporary, temporaries_made_++);
     // Noted before it exists, so that an interruption at any moment removes it.
     const int ticket = interrupt_cleanup::remember(temporary);
-    const int fd = open_new(temporary);
-    if (fd >= 0) return std::make_unique<HostStagedFile>(fd, std::move(temporary), ticket, path);
+    const int fd = open_new(temporary, exists ? &earlier : nullptr);
+    if (fd >= 0) {
+      return std::make_unique<HostStagedFile>(fd, std::move(temporary), ticket, std::move(target));
+    }
     const int error = errno;
     interrupt_cleanup::forget(ticket);
     if (error != EEXIST) return nullptr;

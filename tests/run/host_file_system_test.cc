@@ -24,6 +24,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <thread>
+#include <utility>
 
 #include "run/interrupt_cleanup.h"
 #endif
@@ -148,6 +150,119 @@ std::ptrdiff_t temporaries_in(const std::string& directory) {
     count += entry.path().filename().string().starts_with(".tn");
   }
   return count;
+}
+
+TEST_F(HostFileSystemTest, ALinkStaysAndTheFileItLeadsToIsReplaced) {
+  fs::create_directories(path("elsewhere"));
+  put("protein/target", "earlier\n");
+  put("elsewhere/target", "earlier\n");
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> links;  // link, what it holds
+    std::string replaced;                                    // empty: staging fails
+  } kCases[] = {
+      {"beside its target", {{"protein/out", "target"}}, "protein/target"},
+      {"into another directory", {{"protein/out", "../elsewhere/target"}}, "elsewhere/target"},
+      {"absolute", {{"protein/out", path("elsewhere/target")}}, "elsewhere/target"},
+      {"to a link", {{"protein/out", "link"}, {"protein/link", "target"}}, "protein/target"},
+      {"leading nowhere", {{"protein/out", "../elsewhere/new"}}, "elsewhere/new"},
+      {"leading into no directory", {{"protein/out", "../missing/new"}}, ""},
+      {"in a loop", {{"protein/out", "link"}, {"protein/link", "out"}}, ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& [link, target] : c.links) fs::create_symlink(target, path(link));
+    EXPECT_EQ(!c.replaced.empty(), replace("protein/out", kBytes));
+    EXPECT_TRUE(c.replaced.empty() || get(c.replaced) == kBytes);
+    for (const auto& [link, target] : c.links) {
+      EXPECT_EQ(target, fs::read_symlink(path(link)).string());
+      fs::remove(path(link));
+    }
+    EXPECT_EQ(0, temporaries_in(path("protein")) + temporaries_in(path("elsewhere")));
+    put(c.replaced.empty() ? "protein/target" : c.replaced, "earlier\n");
+  }
+}
+
+TEST_F(HostFileSystemTest, AReplacedFileKeepsItsPermissionsAndGroup) {
+  const bool root = geteuid() == 0;
+  const struct {
+    mode_t mode;
+    gid_t group;  // set when root, who may give any group
+  } kCases[] = {{0600, 0}, {0640, 12345}, {0666, 0}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.mode);
+    put("protein/kept", "earlier\n");
+    ASSERT_EQ(0, chmod(path("protein/kept").c_str(), c.mode));
+    ASSERT_TRUE(!root || chown(path("protein/kept").c_str(), static_cast<uid_t>(-1), c.group) == 0);
+    ASSERT_TRUE(replace("protein/kept", kBytes));
+    struct stat info;
+    ASSERT_EQ(0, stat(path("protein/kept").c_str(), &info));
+    EXPECT_EQ(c.mode, info.st_mode & 07777);
+    EXPECT_TRUE(!root || c.group == info.st_gid) << info.st_gid;
+  }
+}
+
+TEST_F(HostFileSystemTest, AFifoOrDeviceIsWrittenInPlace) {
+  ASSERT_EQ(0, mkfifo(path("protein/fifo").c_str(), 0600));
+  fs::create_symlink("/dev/null", path("protein/null"));
+  const struct {
+    std::string path;
+    fs::file_type type;  // of the path after writing, a link followed
+  } kCases[] = {{path("protein/fifo"), fs::file_type::fifo},
+                {"/dev/null", fs::file_type::character},
+                {path("protein/null"), fs::file_type::character}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.path);
+    std::string heard;
+    std::thread reader;  // opening a FIFO to write waits for a reader
+    if (c.type == fs::file_type::fifo) {
+      reader = std::thread([&] {
+        std::ifstream in(c.path, std::ios::binary);
+        heard.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      });
+    }
+    auto staged = files_.stage(c.path);
+    ASSERT_NE(nullptr, staged);
+    EXPECT_TRUE(staged->write(kBytes) && staged->finish() && publish(*staged));
+    staged.reset();
+    if (reader.joinable()) {
+      reader.join();
+      EXPECT_TRUE(heard == kBytes);
+    }
+    EXPECT_EQ(c.type, fs::status(c.path).type());
+  }
+  EXPECT_TRUE(fs::is_symlink(path("protein/null")));
+  EXPECT_EQ(2, files_left());
+}
+
+TEST_F(HostFileSystemTest, ALinkInASharedStickyDirectoryIsFollowedOnlyIfTrusted) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to give files to other users";
+  constexpr uid_t kOther = 12345;
+  const struct {
+    mode_t directory_mode;
+    uid_t directory_owner;
+    uid_t link_owner;
+    bool followed;
+  } kCases[] = {{01777, 0, kOther, false},
+                {01777, 0, 0, true},
+                {01777, kOther, kOther, true},
+                {0777, 0, kOther, true},
+                {01755, 0, kOther, true}};
+  const std::string shared = path("shared");
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::Message() << std::oct << c.directory_mode << std::dec << " owned by "
+                                      << c.directory_owner << ", link by " << c.link_owner);
+    fs::create_directories(shared);
+    put("protein/target", "earlier\n");
+    fs::create_symlink(path("protein/target"), shared + "/out");
+    ASSERT_EQ(0, lchown((shared + "/out").c_str(), c.link_owner, static_cast<gid_t>(-1)));
+    ASSERT_EQ(0, chown(shared.c_str(), c.directory_owner, static_cast<gid_t>(-1)));
+    ASSERT_EQ(0, chmod(shared.c_str(), c.directory_mode));
+    EXPECT_EQ(c.followed, replace("shared/out", kBytes));
+    EXPECT_EQ(c.followed, get("protein/target") == kBytes);
+    EXPECT_TRUE(fs::is_symlink(shared + "/out"));
+    fs::remove_all(shared);
+  }
 }
 
 // A rename refused half-way through a publication: in a shared sticky directory, another
