@@ -35,7 +35,8 @@ class StagedFile {
   virtual ~StagedFile() = default;
   /// Appends bytes; false once any write has failed.
   virtual bool write(std::string_view bytes) = 0;
-  /// Closes the file; false on any error. Nothing is flushed to the disk.
+  /// Closes the file, first flushing it to the disk when the file system was asked to sync;
+  /// false on any error.
   virtual bool finish() = 0;
 };
 
@@ -53,6 +54,10 @@ class FileSystem {
   /// kill that cannot be handled) can leave some published and others not. A replaced file's
   /// permissions stay.
   virtual std::size_t publish(std::span<StagedFile* const> files) = 0;
+  /// With `on`, each file is flushed to the disk before it is published, and its directory
+  /// after, so that a published species outlasts a power loss. Without, nothing is flushed:
+  /// the system writes the files back in its own time.
+  virtual void set_sync(bool on) { (void)on; }
 };
 
 }  // namespace tarnel

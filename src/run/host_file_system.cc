@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "run/interrupt_cleanup.h"
 #include "run/replaced_file_releaser.h"
@@ -68,6 +70,7 @@ int write_some(int fd, const char* bytes, std::size_t count) {
   return _write(fd, bytes, chunk);
 }
 bool close_file(int fd) { return _close(fd) == 0; }
+bool flush_to_disk(int fd) { return _commit(fd) == 0; }
 void start_writing_back(int) {}
 bool is_directory(const FileStat& info) { return (info.st_mode & _S_IFDIR) != 0; }
 bool is_regular(const FileStat& info) { return (info.st_mode & _S_IFMT) == _S_IFREG; }
@@ -82,15 +85,18 @@ int exchange_names(const std::string&, const std::string&) {
   errno = ENOSYS;
   return -1;
 }
-bool rename_over(const std::string& from, const std::string& to) {
+bool rename_over(const std::string& from, const std::string& to, bool durable) {
   // rename() refuses an existing target on Windows; this form replaces it in one step. It
   // still fails while any program holds the target open without delete sharing.
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
+  if (MoveFileExA(from.c_str(), to.c_str(), flags) != 0) return true;
   const DWORD error = GetLastError();
   errno = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? ENOENT : EACCES;
   return false;
 }
 bool remove_file(const std::string& path) { return _unlink(path.c_str()) == 0; }
+// A directory cannot be flushed here: the renames into it are written through instead.
+int open_directory(const std::string&) { return -1; }
 unsigned process_number() { return static_cast<unsigned>(_getpid()); }
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 #else
@@ -137,6 +143,9 @@ ssize_t write_some(int fd, const char* bytes, std::size_t count) {
 // Never repeated: Linux has let go of the handle even when a signal interrupted the close, and
 // the bytes were handed over by then.
 bool close_file(int fd) { return close(fd) == 0 || errno == EINTR; }
+bool flush_to_disk(int fd) {
+  return retrying([&] { return fsync(fd); }) == 0;
+}
 // Sends the file's bytes on their way to the disk without waiting for them. A file system that
 // does so itself for a file renamed over another (ext4) then has them written before the
 // rename that publishes the file lasts, as it does not for names swapped in one step: a crash
@@ -170,11 +179,16 @@ int exchange_names(const std::string& one, const std::string& other) {
   return -1;
 #endif
 }
-bool rename_over(const std::string& from, const std::string& to) {
+bool rename_over(const std::string& from, const std::string& to, bool) {
   return retrying([&] { return std::rename(from.c_str(), to.c_str()); }) == 0;
 }
 bool remove_file(const std::string& path) {
   return retrying([&] { return unlink(path.c_str()); }) == 0;
+}
+int open_directory(const std::string& directory) {
+  return retrying([&] {
+    return open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  });
 }
 unsigned process_number() { return static_cast<unsigned>(getpid()); }
 bool is_separator(char c) { return c == '/'; }
@@ -269,11 +283,12 @@ class FileSource final : public ByteSource {
 class HostStagedFile final : public StagedFile {
  public:
   /// With `temporary` empty, `fd` is open on the final path itself, which names no stored file.
-  HostStagedFile(int fd, std::string temporary, int ticket, std::string final_path)
+  HostStagedFile(int fd, std::string temporary, int ticket, std::string final_path, bool sync)
       : fd_(fd),
         temporary_(std::move(temporary)),
         final_path_(std::move(final_path)),
-        ticket_(ticket) {}
+        ticket_(ticket),
+        sync_(sync) {}
   HostStagedFile(const HostStagedFile&) = delete;
   HostStagedFile& operator=(const HostStagedFile&) = delete;
 
@@ -297,7 +312,8 @@ class HostStagedFile final : public StagedFile {
 
   bool finish() override {
     if (fd_ >= 0) {
-      if (!in_place()) start_writing_back(fd_);
+      if (sync_ && !flush_to_disk(fd_)) ok_ = false;
+      if (!sync_ && !in_place()) start_writing_back(fd_);
       if (!close_file(fd_)) ok_ = false;
       fd_ = -1;
     }
@@ -305,6 +321,7 @@ class HostStagedFile final : public StagedFile {
   }
 
   bool in_place() const { return temporary_.empty(); }
+  const std::string& final_path() const { return final_path_; }
 
   // The steps of publishing. The first gives the new file the final name, keeping an earlier
   // file there at another name; it fails leaving both as they were. Then either the earlier
@@ -320,20 +337,21 @@ class HostStagedFile final : public StagedFile {
     // a crash before the next rename leaves the final path empty.
     std::string aside = temporary_ + '~';
     if (link_file(final_path_, aside)) {
-      if (rename_over(temporary_, final_path_)) return named(std::move(aside));
+      if (rename_over(temporary_, final_path_, sync_)) return named(std::move(aside));
       remove_file(aside);
       return false;
     }
     if (errno == ENOENT) return take_free_name();
-    if (!rename_over(final_path_, aside)) return false;
-    if (rename_over(temporary_, final_path_)) return named(std::move(aside));
-    if (!rename_over(aside, final_path_)) state_ = State::kStuck;
+    if (!rename_over(final_path_, aside, sync_)) return false;
+    if (rename_over(temporary_, final_path_, sync_)) return named(std::move(aside));
+    if (!rename_over(aside, final_path_, sync_)) state_ = State::kStuck;
     return false;
   }
 
   void give_back() {
     if (state_ != State::kNamed) return;
-    const bool back = aside_.empty() ? remove_file(final_path_) : rename_over(aside_, final_path_);
+    const bool back =
+        aside_.empty() ? remove_file(final_path_) : rename_over(aside_, final_path_, sync_);
     state_ = back ? State::kWithdrawn : State::kStuck;
   }
 
@@ -358,7 +376,9 @@ class HostStagedFile final : public StagedFile {
     kStuck,      // a rename back failed: the names are left as they are, nothing removed
   };
 
-  bool take_free_name() { return rename_over(temporary_, final_path_) && named(std::string()); }
+  bool take_free_name() {
+    return rename_over(temporary_, final_path_, sync_) && named(std::string());
+  }
   bool named(std::string aside) {
     aside_ = std::move(aside);
     state_ = State::kNamed;
@@ -370,6 +390,7 @@ class HostStagedFile final : public StagedFile {
   std::string final_path_;
   std::string aside_;  // where the earlier file is while named; empty when there was none
   int ticket_;
+  bool sync_;
   bool ok_ = true;
   State state_ = State::kStaged;
 };
@@ -417,7 +438,7 @@ std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
       // any program that writes to it. Opening a FIFO waits for its reader.
       const int fd = open_in_place(target);
       if (fd < 0) return nullptr;
-      return std::make_unique<HostStagedFile>(fd, std::string(), -1, std::move(target));
+      return std::make_unique<HostStagedFile>(fd, std::string(), -1, std::move(target), false);
     }
   }
 
@@ -432,7 +453,8 @@ std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
     const int ticket = interrupt_cleanup::remember(temporary);
     const int fd = open_new(temporary, exists ? &earlier : nullptr);
     if (fd >= 0) {
-      return std::make_unique<HostStagedFile>(fd, std::move(temporary), ticket, std::move(target));
+      return std::make_unique<HostStagedFile>(fd, std::move(temporary), ticket, std::move(target),
+                                              sync_);
     }
     const int error = errno;
     interrupt_cleanup::forget(ticket);
@@ -454,6 +476,19 @@ std::size_t HostFileSystem::publish(std::span<StagedFile* const> files) {
       }
     }
     for (std::size_t i = 0; i < files.size(); ++i) host(i).let_earlier_go(releaser_);
+  }
+  if (sync_) {
+    // The renames last once their directories are flushed; each directory once, as the kinds
+    // of file often share one.
+    std::vector<std::string> flushed;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (host(i).in_place()) continue;
+      std::string directory = directory_of(host(i).final_path());
+      if (std::find(flushed.begin(), flushed.end(), directory) != flushed.end()) continue;
+      const int handle = open_directory(directory);
+      if (handle >= 0) releaser_.release(handle, /*sync_first=*/true);
+      flushed.push_back(std::move(directory));
+    }
   }
   return files.size();
 }
