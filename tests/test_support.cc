@@ -58,15 +58,9 @@ class MemoryStaged final : public StagedFile {
     if (!ok_) errno = ENOSPC;
     return ok_;
   }
-  bool publish() override {
-    const std::lock_guard lock(fs_.guard.mutex);
-    if (!ok_ || !finished_ || fs_.publish_error.count(path_) != 0) {
-      errno = EPERM;
-      return false;
-    }
-    fs_.files[path_] = bytes_;
-    return true;
-  }
+  // Both under the file system's lock.
+  bool publishable() const { return ok_ && finished_ && fs_.publish_error.count(path_) == 0; }
+  void publish() const { fs_.files[path_] = bytes_; }
 
  private:
   MemoryFileSystem& fs_;
@@ -120,6 +114,18 @@ bool MemoryFileSystem::make_directories(const std::string& given) {
   }
   if (!path.empty() && path.back() != '/') directories.insert(path + "/");
   return true;
+}
+
+std::size_t MemoryFileSystem::publish(std::span<StagedFile* const> staged) {
+  const std::lock_guard lock(guard.mutex);
+  for (std::size_t i = 0; i < staged.size(); ++i) {
+    if (!static_cast<const MemoryStaged*>(staged[i])->publishable()) {
+      errno = EPERM;
+      return i;
+    }
+  }
+  for (StagedFile* file : staged) static_cast<const MemoryStaged*>(file)->publish();
+  return staged.size();
 }
 
 int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock& clock,

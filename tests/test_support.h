@@ -47,8 +47,8 @@ struct OwnMutex {
 
 /// Files as a map from path to bytes. Directories exist when listed; a file can be created only
 /// in one that does. Failures can be injected per path; staged files only reach `files` when
-/// published. Species on several threads may use it at once; the tests read its members once
-/// the run is over.
+/// published, all of a publication or none. Species on several threads may use it at once; the
+/// tests read its members once the run is over.
 class MemoryFileSystem final : public FileSystem {
  public:
   std::map<std::string, std::string> files;
@@ -59,11 +59,14 @@ class MemoryFileSystem final : public FileSystem {
   std::set<std::string> publish_error;  // the final rename fails
   std::size_t block_bytes = 1 << 20;    // largest block a read returns
   int staged_alive = 0;                 // staged files not yet destroyed
+  bool sync = false;                    // as last set
   OwnMutex guard;                       // over every member while a run goes on
 
   std::unique_ptr<ByteSource> open_for_reading(const std::string& path) override;
   std::unique_ptr<StagedFile> stage(const std::string& path) override;
   bool make_directories(const std::string& path) override;
+  std::size_t publish(std::span<StagedFile* const> staged) override;
+  void set_sync(bool on) override { sync = on; }
 };
 
 /// Runs the tool in-process; returns the exit code, fills `out` with the console text (and

@@ -34,23 +34,30 @@ enum SlotState : int { kFree = 0, kFilling = 1, kHeld = 2 };
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the states");
 std::atomic<int> slot_state[kSlots];
 
-std::atomic<int> creations{0};  // guards held
-std::atomic<bool> interrupted{false};
+std::atomic<int> deferrals{0};  // alive, on every thread
+std::atomic<bool> interrupting{false};
 
-// Lets the creations under way on other threads be remembered. The thread interrupted may
-// hold a guard itself and never resumes while this runs, so the wait is bounded.
-void wait_for_creations() {
-#ifdef _WIN32
-  for (int i = 0; i < 200 && creations.load() != 0; ++i) Sleep(1);
+#ifndef _WIN32
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 #else
-  const timespec pause{0, 100000};
-  for (int i = 0; i < 2000 && creations.load() != 0; ++i) nanosleep(&pause, nullptr);
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGBREAK};  // SIGBREAK: Ctrl-Break
+#endif
+
+// Lets what other threads have begun under a deferral end first. No deferral is alive on the
+// thread the handler interrupted, as it blocks the signals there; the bound is only a guard
+// against a thread that never ends its deferral (a --sync flush that waits for a dead disk).
+void wait_for_deferrals() {
+#ifdef _WIN32
+  for (int i = 0; i < 5000 && deferrals.load() != 0; ++i) Sleep(1);
+#else
+  const timespec pause{0, 1000000};
+  for (int i = 0; i < 5000 && deferrals.load() != 0; ++i) nanosleep(&pause, nullptr);
 #endif
 }
 
 extern "C" void remove_temporaries_and_reraise(int signal_number) {
-  interrupted.store(true);
-  wait_for_creations();
+  interrupting.store(true);
+  wait_for_deferrals();
   for (int i = 0; i < kSlots; ++i) {
     if (slot_state[i].load() == kHeld) {
 #ifdef _WIN32
@@ -72,28 +79,19 @@ namespace {
 // run outlives its terminal, and a caller that ignores SIGPIPE wants a failed console write to
 // be reported, not to end the run.
 void catch_unless_ignored(int signal_number) {
-#ifdef _WIN32
-  std::signal(signal_number, remove_temporaries_and_reraise);
-#else
+#ifndef _WIN32
   struct sigaction before;
   if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) return;
-  std::signal(signal_number, remove_temporaries_and_reraise);
 #endif
+  std::signal(signal_number, remove_temporaries_and_reraise);
 }
 
 }  // namespace
 
+// SIGPIPE is among them: a console piped into a reader that quits (`tarnel ... | head`) ends
+// the run here.
 void install() {
-  catch_unless_ignored(SIGINT);
-  catch_unless_ignored(SIGTERM);
-#ifdef _WIN32
-  catch_unless_ignored(SIGBREAK);  // Ctrl-Break in a console window
-#else
-  catch_unless_ignored(SIGHUP);
-  catch_unless_ignored(SIGQUIT);
-  // A console piped into a reader that quits (`tarnel ... | head`) ends the run here.
-  catch_unless_ignored(SIGPIPE);
-#endif
+  for (const int signal_number : kInterruptions) catch_unless_ignored(signal_number);
 }
 
 int remember(const std::string& path) {
@@ -113,13 +111,27 @@ void forget(int ticket) {
   if (ticket >= 0 && ticket < kSlots) slot_state[ticket].store(kFree);
 }
 
-CreationGuard::CreationGuard() {
-  // Counted before the flag is read: a handler that has not yet seen the count has already
-  // raised the flag, or will wait for this guard.
-  creations.fetch_add(1);
-  allowed_ = !interrupted.load();
+#ifndef _WIN32
+Deferral::Deferral() {
+  sigset_t interruptions;
+  sigemptyset(&interruptions);
+  for (const int signal_number : kInterruptions) sigaddset(&interruptions, signal_number);
+  held_ = pthread_sigmask(SIG_BLOCK, &interruptions, &before_) == 0;
+  // Counted before the flag is read: a handler that has not seen the count yet has raised the
+  // flag already, or will wait for this deferral.
+  deferrals.fetch_add(1);
 }
 
-CreationGuard::~CreationGuard() { creations.fetch_sub(1); }
+// An interruption that came meanwhile is handled here, before this returns.
+Deferral::~Deferral() {
+  deferrals.fetch_sub(1);
+  if (held_) pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+}
+#else
+Deferral::Deferral() { deferrals.fetch_add(1); }
+Deferral::~Deferral() { deferrals.fetch_sub(1); }
+#endif
+
+bool Deferral::interrupted() const { return interrupting.load(); }
 
 }  // namespace tarnel::interrupt_cleanup
