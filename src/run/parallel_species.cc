@@ -1,5 +1,6 @@
 #include "run/parallel_species.h"
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <memory>
@@ -105,10 +106,12 @@ struct SpeciesRun {
 // Processes a species on the calling thread with a console of its own, over `text`: a stream
 // kept by the thread, since making one takes a hold on the locale every thread shares.
 void run_species(const SpeciesContext& context, std::int32_t species_index,
-                 const ActivationMask& mask, std::ostringstream& text, SpeciesRun& run) {
+                 const ActivationMask& mask, const std::atomic<std::int32_t>& idle_threads,
+                 std::ostringstream& text, SpeciesRun& run) {
   text.str(std::string());
   Console console(text);
-  const SpeciesContext own{context.settings, context.master, console, context.files, context.clock};
+  const SpeciesContext own{context.settings, context.master, console,
+                           context.files,    context.clock,  &idle_threads};
   const std::int64_t start = context.clock.now_millis();
   run.outcome = process_species(own, species_index, mask, start);
   const std::int64_t end =
@@ -208,7 +211,7 @@ class ParallelRun {
         bool quick = true;
         for (const std::int32_t position : positions) {
           SpeciesRun& run = *runs_[index(position)];
-          run_species(context_, indices_[index(position)], mask_, text, run);
+          run_species(context_, indices_[index(position)], mask_, idle_threads_, text, run);
           quick = quick && run.elapsed_millis == 0;  // under a millisecond
         }
         lock.lock();
@@ -239,7 +242,9 @@ class ParallelRun {
           schedule_->describe(positions[i], std::move(needs[i]));
         }
       } else {
+        ++idle_threads_;
         startable_.wait(lock);
+        --idle_threads_;
         continue;
       }
       // What has changed may let species start, be looked at or printed.
@@ -299,6 +304,7 @@ class ParallelRun {
   std::int32_t heading_shown_ = -1;  // the unprinted species whose heading is shown
   bool printing_ = false;            // a thread prints
   bool stopping_ = false;
+  std::atomic<std::int32_t> idle_threads_{0};  // waiting for a species to start
   std::vector<std::thread> threads_;
 };
 

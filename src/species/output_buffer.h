@@ -3,7 +3,9 @@
 #ifndef TARNEL_SPECIES_OUTPUT_BUFFER_H_
 #define TARNEL_SPECIES_OUTPUT_BUFFER_H_
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,7 +20,12 @@ class OutputBuffer {
  public:
   static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 
-  explicit OutputBuffer(StagedFile& file) : file_(file) { bytes_.reserve(kBufferBytes); }
+  /// `idle_threads`, when given, counts the threads of a run with species side by side that
+  /// wait for work: the blocks are only written on a thread of their own while one does.
+  explicit OutputBuffer(StagedFile& file, const std::atomic<std::int32_t>* idle_threads = nullptr)
+      : file_(file), idle_threads_(idle_threads) {
+    bytes_.reserve(kBufferBytes);
+  }
   OutputBuffer(OutputBuffer&&) = default;
   ~OutputBuffer();
 
@@ -67,6 +74,7 @@ class OutputBuffer {
   void pass_on(bool last);
 
   StagedFile& file_;
+  const std::atomic<std::int32_t>* idle_threads_;
   std::string bytes_;
   bool ok_ = true;
   bool block_passed_ = false;  // a first block went to the file

@@ -20,8 +20,13 @@ namespace {
 
 constexpr std::size_t kHeadingColumns = 36;
 
-// From this many records on, a second thread pays for itself within a species.
+// From this many records on, a second thread pays for itself within a species, while a
+// processor is free for it.
 constexpr std::size_t kRecordsWorthAHelper = std::size_t{1} << 16;
+
+bool processor_to_spare(const SpeciesContext& context) {
+  return context.idle_threads == nullptr || context.idle_threads->load() > 0;
+}
 
 // Once ordered, the records and their texts are visited in scattered order, and each protein
 // began with a wait for memory: a fifth of the time of a large species. Asking for a record a
@@ -158,7 +163,9 @@ void process_read_species(const SpeciesContext& context, std::int32_t species_in
     // A large species is ordered on another thread while its copies are looked for: both
     // read the texts, and neither writes what the other reads.
     std::optional<BackgroundTask> ordering;
-    if (drop_copies && proteins.size() >= kRecordsWorthAHelper) ordering.emplace(find_order);
+    if (drop_copies && proteins.size() >= kRecordsWorthAHelper && processor_to_spare(context)) {
+      ordering.emplace(find_order);
+    }
     if (drop_copies) outcome.statistics = eliminate_copies(proteins, console);
     if (ordering) {
       ordering->wait();
@@ -180,7 +187,7 @@ void process_read_species(const SpeciesContext& context, std::int32_t species_in
       report(console, outcome, "create", *slot, errno);
       return false;
     }
-    slot->buffer.emplace(*slot->file);
+    slot->buffer.emplace(*slot->file, context.idle_threads);
     return true;
   };
   if (drop_copies && !stage(duplicates, kDuplicatesKind)) return;
@@ -219,7 +226,8 @@ void process_read_species(const SpeciesContext& context, std::int32_t species_in
     return output ? &*output->buffer : nullptr;
   };
   std::int64_t written = 0;
-  if (fasta && (status || duplicates) && records.size() >= kRecordsWorthAHelper) {
+  if (fasta && (status || duplicates) && records.size() >= kRecordsWorthAHelper &&
+      processor_to_spare(context)) {
     // The FASTA file is formatted here, the others beside it.
     BackgroundTask others(
         [&] { write_records(nullptr, buffer_of(status), buffer_of(duplicates)); });

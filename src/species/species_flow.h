@@ -2,6 +2,7 @@
 #ifndef TARNEL_SPECIES_SPECIES_FLOW_H_
 #define TARNEL_SPECIES_SPECIES_FLOW_H_
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,10 @@ struct SpeciesContext {
   Console& console;
   FileSystem& files;
   Clock& clock;
+  /// When species run side by side: how many of the run's species threads wait for work. A
+  /// helper thread of a species' own only pays while one of them does; with every processor
+  /// at another species, it only takes turns with them. Null when species run one at a time.
+  const std::atomic<std::int32_t>* idle_threads = nullptr;
 };
 
 /// What became of one species, as the run report tells it.
