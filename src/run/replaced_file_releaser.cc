@@ -16,6 +16,8 @@ namespace {
 
 // Beyond this many, the caller closes handles itself rather than let them pile up.
 constexpr std::size_t kMostPending = 64;
+constexpr std::size_t kMostWorkers = 4;
+constexpr std::size_t kPendingPerWorker = 4;
 
 // Nobody is left to hear of a failed flush: the species it served has been reported.
 void close_handle(int handle, bool sync_first) {
@@ -47,14 +49,18 @@ void ReplacedFileReleaser::release(int handle, bool sync_first) {
   if (handle < 0) return;
   {
     std::unique_lock lock(mutex_);
-    if (!worker_.joinable() && !worker_failed_) {
+    // Another worker once the backlog grows: each close waits for the disk, and several
+    // species in flight replace files faster than one worker lets them go. The disk takes
+    // several at once.
+    if (!workers_failed_ && workers_.size() < kMostWorkers &&
+        pending_.size() >= kPendingPerWorker * workers_.size()) {
       try {
-        worker_ = start_background_thread([this] { close_pending(); });
+        workers_.push_back(start_background_thread([this] { close_pending(); }));
       } catch (const std::system_error&) {
-        worker_failed_ = true;
+        workers_failed_ = true;
       }
     }
-    if (worker_.joinable() && pending_.size() < kMostPending) {
+    if (!workers_.empty() && pending_.size() < kMostPending) {
       pending_.push_back({handle, sync_first});
       wake_.notify_one();
       return;
@@ -64,15 +70,15 @@ void ReplacedFileReleaser::release(int handle, bool sync_first) {
 }
 
 void ReplacedFileReleaser::close_pending() {
-  std::vector<Pending> batch;
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
     if (pending_.empty()) return;  // stopping, and nothing left
-    batch.swap(pending_);
+    // One at a time, so that the other workers share the backlog.
+    const Pending pending = pending_.front();
+    pending_.pop_front();
     lock.unlock();
-    for (const Pending& pending : batch) close_handle(pending.handle, pending.sync_first);
-    batch.clear();
+    close_handle(pending.handle, pending.sync_first);
     lock.lock();
   }
 }
@@ -82,8 +88,8 @@ ReplacedFileReleaser::~ReplacedFileReleaser() {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
-  wake_.notify_one();
-  if (worker_.joinable()) worker_.join();
+  wake_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
 }
 
 }  // namespace tarnel

@@ -4,6 +4,7 @@
 #define TARNEL_RUN_REPLACED_FILE_RELEASER_H_
 
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,10 +44,10 @@ class ReplacedFileReleaser {
     int handle;
     bool sync_first;
   };
-  std::vector<Pending> pending_;
+  std::deque<Pending> pending_;
   bool stopping_ = false;
-  bool worker_failed_ = false;
-  std::thread worker_;
+  bool workers_failed_ = false;
+  std::vector<std::thread> workers_;
 };
 
 }  // namespace tarnel
