@@ -29,6 +29,15 @@ std::thread start_background_thread(std::function<void()> work) {
 #endif
 }
 
+void take_broken_pipe_signal() {
+#ifndef _WIN32
+  sigset_t broken_pipe;
+  sigemptyset(&broken_pipe);
+  sigaddset(&broken_pipe, SIGPIPE);
+  pthread_sigmask(SIG_UNBLOCK, &broken_pipe, nullptr);
+#endif
+}
+
 BackgroundTask::BackgroundTask(std::function<void()> work) : work_(std::move(work)) {
   try {
     thread_ = start_background_thread([this] {

@@ -13,6 +13,11 @@ namespace tarnel {
 /// be started; callers then do the work themselves.
 std::thread start_background_thread(std::function<void()> work);
 
+/// Lets a background thread take the signal raised by a write to a pipe whose reader has gone,
+/// as the main thread does: a species thread writes to the console too, and the run must end
+/// there as it would on the main thread. The signal goes to the thread that wrote.
+void take_broken_pipe_signal();
+
 /// Work done beside the caller's own: on a background thread when one can be started, else
 /// by `wait` itself. Whatever the work throws is thrown again by `wait`.
 class BackgroundTask {

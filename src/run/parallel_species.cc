@@ -187,6 +187,8 @@ class ParallelRun {
 
  private:
   void work() {
+    // Any species thread may print, and write to a console that is gone.
+    take_broken_pipe_signal();
     std::ostringstream text;
     NeedsOfSpecies needs_of(context_, indices_);
     std::size_t at_once = 1;

@@ -59,6 +59,17 @@ grep -q 'Species_OK:34  Errors:2' "$work/console4" || {
   failures=$((failures + 1))
 }
 
+# A console whose reader goes away ends the run as SIGPIPE does, whichever thread writes.
+for bytes in 200 1000 2000; do
+  status=0
+  "$tool" --jobs 4 -w 1 -o out/ -p .fa active.txt all.txt 2>"$work/err" | head -c "$bytes" >/dev/null ||
+    status=${PIPESTATUS[0]}
+  if ((status != 141)) || [[ -s $work/err ]]; then
+    echo "FAIL: reader gone after $bytes bytes: exit status $status, $(cat "$work/err")"
+    failures=$((failures + 1))
+  fi
+done
+
 # Three species of some 20 MB: the run is interrupted once temporaries are there.
 rm -rf "$work/case"
 mkdir -p "$work/case/protein" "$work/case/status" "$work/case/dup" "$work/case/fasta"
