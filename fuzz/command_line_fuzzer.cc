@@ -154,6 +154,11 @@ int fuzz_one(const std::uint8_t* data, std::size_t size) {
     begin = nul + 1;
   }
 
+  // The model knows the single-letter options; the long ones have their own table of tests.
+  if (std::any_of(arguments.begin() + 1, arguments.end(),
+                  [](const std::string& a) { return a.rfind("--", 0) == 0; })) {
+    return 0;
+  }
   const std::string program_name = derive_program_name(arguments[0]);
   TARNEL_FUZZ_CHECK(program_name.find_first_of("/\\") == std::string::npos);
   TARNEL_FUZZ_CHECK(arguments[0].find(program_name) != std::string::npos);
@@ -173,8 +178,9 @@ int fuzz_one(const std::uint8_t* data, std::size_t size) {
   files.files["all"] = list;
   files.files["protein/x.fa"] = ">P1 one\nMKV\n>P2\nMKV\n>P3\nMK\n";
   std::ostringstream out;
+  std::ostringstream errors;
   ZeroClock clock;
-  const int code = run(arguments, out, clock, files);
+  const int code = run(arguments, out, errors, clock, files);
   const std::string console = out.str();
   TARNEL_FUZZ_CHECK(code >= 0 && code <= 4);
   TARNEL_FUZZ_CHECK(!console.empty() && console.back() == '\n');

@@ -88,6 +88,7 @@ class MapFileSystem final : public FileSystem {
   std::unique_ptr<StagedFile> stage(const std::string& path) override {
     return std::make_unique<StringStagedFile>(&files[path]);
   }
+  bool make_directories(const std::string&) override { return true; }
 };
 
 /// Block sizes worth trying: single bytes, sizes around the line limit, and whole blocks. Reads

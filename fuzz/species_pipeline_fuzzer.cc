@@ -427,7 +427,7 @@ int fuzz_one(const std::uint8_t* data, std::size_t size) {
   Console flow_console(flow_text);
   ZeroClock clock;
   const SpeciesContext context{settings, choice.master, flow_console, files, clock};
-  TARNEL_FUZZ_CHECK(process_species(context, choice.index, choice.mask, 0) == ok);
+  TARNEL_FUZZ_CHECK(process_species(context, choice.index, choice.mask, 0).ok == ok);
   TARNEL_FUZZ_CHECK(flow_text.str() == expected_line);
   files.files.erase(input_path);
   if (!ok) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "run/console.h"
 #include "run/driver.h"
@@ -17,7 +18,10 @@ class MemorySource final : public ByteSource {
   MemorySource(std::string bytes, std::size_t block_bytes, bool fail_after_first_block)
       : bytes_(std::move(bytes)), block_bytes_(block_bytes), fail_(fail_after_first_block) {}
   std::ptrdiff_t read(char* buffer, std::size_t capacity) override {
-    if (fail_ && next_ >= block_bytes_) return -1;
+    if (fail_ && next_ >= block_bytes_) {
+      errno = EIO;
+      return -1;
+    }
     const std::size_t n = std::min({capacity, block_bytes_, bytes_.size() - next_});
     std::copy_n(bytes_.data() + next_, n, buffer);
     next_ += n;
@@ -40,15 +44,20 @@ class MemoryStaged final : public StagedFile {
   ~MemoryStaged() override { --fs_.staged_alive; }
   bool write(std::string_view bytes) override {
     if (fs_.write_error.count(path_) != 0) ok_ = false;
+    if (!ok_) errno = ENOSPC;
     if (ok_) bytes_.append(bytes);
     return ok_;
   }
   bool finish() override {
     finished_ = true;
+    if (!ok_) errno = ENOSPC;
     return ok_;
   }
   bool publish() override {
-    if (!ok_ || !finished_ || fs_.publish_error.count(path_) != 0) return false;
+    if (!ok_ || !finished_ || fs_.publish_error.count(path_) != 0) {
+      errno = EPERM;
+      return false;
+    }
     fs_.files[path_] = bytes_;
     return true;
   }
@@ -78,21 +87,39 @@ std::string canonical(std::string path) {
 std::unique_ptr<ByteSource> MemoryFileSystem::open_for_reading(const std::string& given) {
   const std::string path = canonical(given);
   const auto found = files.find(path);
-  if (found == files.end()) return nullptr;
+  if (found == files.end()) {
+    errno = ENOENT;
+    return nullptr;
+  }
   return std::make_unique<MemorySource>(found->second, block_bytes, read_error.count(path) != 0);
 }
 
 std::unique_ptr<StagedFile> MemoryFileSystem::stage(const std::string& given) {
   const std::string path = canonical(given);
-  if (directories.count(directory_of(path)) == 0) return nullptr;
+  if (directories.count(directory_of(path)) == 0) {
+    errno = ENOENT;
+    return nullptr;
+  }
   return std::make_unique<MemoryStaged>(*this, path);
 }
 
+bool MemoryFileSystem::make_directories(const std::string& given) {
+  const std::string path = canonical(given);
+  for (std::size_t slash = path.find('/'); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    directories.insert(path.substr(0, slash + 1));
+  }
+  if (!path.empty() && path.back() != '/') directories.insert(path + "/");
+  return true;
+}
+
 int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock& clock,
-             FileSystem& files) {
+             FileSystem& files, std::string* err) {
   std::ostringstream console;
-  const int code = run(arguments, console, clock, files);
+  std::ostringstream errors;
+  const int code = run(arguments, console, errors, clock, files);
   out = console.str();
+  if (err != nullptr) *err = errors.str();
   return code;
 }
 

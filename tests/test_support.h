@@ -47,11 +47,13 @@ class MemoryFileSystem final : public FileSystem {
 
   std::unique_ptr<ByteSource> open_for_reading(const std::string& path) override;
   std::unique_ptr<StagedFile> stage(const std::string& path) override;
+  bool make_directories(const std::string& path) override;
 };
 
-/// Runs the tool in-process; returns the exit code, fills `out` with the console text.
+/// Runs the tool in-process; returns the exit code, fills `out` with the console text (and
+/// `err`, when given, with what went to standard error).
 int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock& clock,
-             FileSystem& files);
+             FileSystem& files, std::string* err = nullptr);
 
 /// Reads a file of these bytes with the FASTA reader, the file system handing out at most
 /// `block_bytes` at a time (and failing after the first block if `read_error`). Returns a line

@@ -1,5 +1,6 @@
 #include "run/command_line.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -77,6 +78,48 @@ void apply_value(const ValueOption& option, const std::string& value, RunSetting
   }
 }
 
+// Long options live in the one namespace the single letters never used: arguments that begin
+// with "--". Names match whole and exactly, so no command line that worked before changes.
+enum class LongKind { kHelp, kVersion, kStrict, kMakeDirectories, kSync, kReport, kOnly };
+
+struct LongOption {
+  std::string_view name;
+  LongKind kind;
+  std::string_view missing_message;  // empty for an option that takes no value
+};
+
+constexpr LongOption kLongOptions[] = {
+    {"help", LongKind::kHelp, ""},
+    {"version", LongKind::kVersion, ""},
+    {"strict", LongKind::kStrict, ""},
+    {"mkdir", LongKind::kMakeDirectories, ""},
+    {"sync", LongKind::kSync, ""},
+    {"report", LongKind::kReport, "Missing report file path"},
+    {"only", LongKind::kOnly, "Missing species name"},
+};
+
+const LongOption* find_long_option(std::string_view name) {
+  for (const LongOption& option : kLongOptions) {
+    if (option.name == name) return &option;
+  }
+  return nullptr;
+}
+
+void apply_long_value(LongKind kind, const std::string& value, RunSettings& settings) {
+  switch (kind) {
+    case LongKind::kReport:
+      settings.report_path = value;
+      break;
+    case LongKind::kOnly:
+      if (std::find(settings.only.begin(), settings.only.end(), value) == settings.only.end()) {
+        settings.only.push_back(value);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
 }  // namespace
 
 std::string derive_program_name(std::string_view start_path) {
@@ -95,6 +138,9 @@ bool is_help_request(const Arguments& arguments) {
   const std::string& first = arguments[1];
   if (!first.empty() && first[0] == '?') return true;
   if (first.size() >= 2 && (first[0] == '-' || first[0] == '/')) {
+    // On a POSIX host '/' begins every absolute path: there only "/?", "/h" and "/H" whole
+    // ask for help, or "/home/me/lists.txt" would silently do nothing.
+    if (first[0] == '/' && !host::kWindows && first.size() != 2) return false;
     const char second = first[1];
     return second == '?' || second == 'H' || second == 'h';
   }
@@ -152,6 +198,44 @@ void print_usage(Console& console, std::string_view program_name) {
   console.end_line();
 }
 
+void print_long_help(Console& console, std::string_view program_name) {
+  print_usage(console, program_name);
+  constexpr std::string_view kLines[] = {
+      "Long options (exact names; a value follows as the next argument or after '='):",
+      "--help        : show this help information with the long options",
+      "--version     : show the program name and version",
+      "--strict      : exit code 5 when any species failed",
+      "--report file : write a tab-separated report of every species processed",
+      "--only name   : process only this species of the full list (may be repeated)",
+      "--mkdir       : create missing output directories",
+      "--sync        : flush every output file to the disk before it is published",
+  };
+  for (std::string_view line : kLines) {
+    console << line;
+    console.end_line();
+  }
+  console.end_line();
+}
+
+void print_version(Console& console, std::string_view program_name) {
+  console << program_name << ' ' << kProgramVersion;
+  console.end_line();
+}
+
+bool answer_first_long_request(const Arguments& arguments, Console& console,
+                               std::string_view program_name) {
+  if (arguments.size() < 2) return false;
+  if (arguments[1] == "--help") {
+    print_long_help(console, program_name);
+    return true;
+  }
+  if (arguments[1] == "--version") {
+    print_version(console, program_name);
+    return true;
+  }
+  return false;
+}
+
 void print_banner(Console& console, std::string_view program_name, const Arguments& arguments) {
   console.end_line();
   console << program_name << " v" << kProgramVersion << ":";
@@ -164,7 +248,38 @@ ParseOutcome parse_command_line(const Arguments& arguments, RunSettings& setting
                                 std::string_view program_name) {
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (!argument.empty() && argument[0] == '-') {
+    if (argument.size() >= 2 && argument[0] == '-' && argument[1] == '-') {
+      const std::size_t equals = argument.find('=');
+      const LongOption* option = find_long_option(
+          std::string_view(argument).substr(2, equals == std::string::npos ? equals : equals - 2));
+      const bool takes_value = option != nullptr && !option->missing_message.empty();
+      if (option == nullptr || (!takes_value && equals != std::string::npos)) {
+        console << "Unknown option -";
+        console.end_line();
+        return ParseOutcome::Failed;
+      }
+      if (option->kind == LongKind::kHelp) {
+        print_long_help(console, program_name);
+        return ParseOutcome::HelpShown;
+      }
+      if (option->kind == LongKind::kVersion) {
+        print_version(console, program_name);
+        return ParseOutcome::HelpShown;
+      }
+      if (option->kind == LongKind::kStrict) settings.strict = true;
+      if (option->kind == LongKind::kMakeDirectories) settings.make_directories = true;
+      if (option->kind == LongKind::kSync) settings.sync = true;
+      if (!takes_value) continue;
+      if (equals != std::string::npos) {
+        apply_long_value(option->kind, argument.substr(equals + 1), settings);
+      } else if (i + 1 < arguments.size()) {
+        apply_long_value(option->kind, arguments[++i], settings);
+      } else {
+        console << option->missing_message;
+        console.end_line();
+        return ParseOutcome::Failed;
+      }
+    } else if (!argument.empty() && argument[0] == '-') {
       // A lone dash has no letter: the string's terminating NUL is what gets reported.
       const char letter = argument.size() > 1 ? argument[1] : '\0';
       const char key = lower_ascii(letter);

@@ -1,5 +1,7 @@
 #include "run/console.h"
 
+#include <cerrno>
+
 #include "run/text_format.h"
 
 namespace tarnel {
@@ -20,13 +22,26 @@ void Console::left(std::uint64_t number, std::size_t width) {
 }
 
 void Console::end_line() {
+  line_.append(pending_);
+  last_line_.swap(line_);
+  line_.clear();
   pending_.push_back('\n');
-  flush();
+  write_out();
 }
 
 void Console::flush() {
-  out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
-  out_.flush();
+  line_.append(pending_);
+  write_out();
+}
+
+void Console::write_out() {
+  if (error_ == 0) {
+    errno = 0;
+    out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+    out_.flush();
+    // A stream that failed says nothing of why; the system call's code is still there.
+    if (!out_) error_ = errno != 0 ? errno : EIO;
+  }
   pending_.clear();
 }
 

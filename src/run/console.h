@@ -37,9 +37,24 @@ class Console {
   /// Writes out a line in progress without ending it.
   void flush();
 
+  /// How long the line in progress is, written out or not.
+  std::size_t line_length() const { return line_.size() + pending_.size(); }
+  /// The text of the last line ended, without its line end.
+  std::string_view last_line() const { return last_line_; }
+
+  /// True once a write to the stream has failed; `error` then holds the system's error code.
+  /// The run goes on without its console and says so at its end.
+  bool failed() const { return error_ != 0; }
+  int error() const { return error_; }
+
  private:
+  void write_out();
+
   std::ostream& out_;
   std::string pending_;
+  std::string line_;
+  std::string last_line_;
+  int error_ = 0;
 };
 
 }  // namespace tarnel

@@ -1,7 +1,13 @@
 #include "run/driver.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <iostream>
+#include <optional>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -14,21 +20,49 @@
 #endif
 
 #include "run/console.h"
+#include "run/host.h"
 #include "run/host_file_system.h"
 #include "run/interrupt_cleanup.h"
+#include "run/run_report.h"
 #include "run/species_list.h"
 #include "species/species_flow.h"
 
 namespace tarnel {
 
-int run(const Arguments& arguments, std::ostream& out, Clock& clock, FileSystem& files) {
-  Console console(out);
+namespace {
+
+// Where "Species " + name + " is not in the list of all species" is due, the first such name.
+std::optional<std::string> first_unknown_name(const std::vector<std::string>& names,
+                                              const SpeciesList& master) {
+  const std::unordered_set<std::string_view> listed(master.names.begin(), master.names.end());
+  for (const std::string& name : names) {
+    if (listed.count(name) == 0) return name;
+  }
+  return std::nullopt;
+}
+
+// The directories a run writes into, for --mkdir: each file kind that is on, and the report's.
+void make_output_directories(const RunSettings& settings, FileSystem& files) {
+  std::vector<std::string> directories;
+  if (settings.copy_mode == 1) directories.push_back(settings.duplicates_path);
+  if (settings.status_mode == 1) directories.push_back(settings.status_path);
+  if (settings.write_mode == 1) directories.push_back(settings.output_path);
+  if (settings.report_path) directories.push_back(directory_part(*settings.report_path));
+  for (const std::string& directory : directories) {
+    // One that cannot be made fails each species that needs it, with that species' message.
+    if (!directory.empty()) files.make_directories(directory);
+  }
+}
+
+int run_with_console(const Arguments& arguments, Console& console, Clock& clock,
+                     FileSystem& files) {
   const std::string program_name =
       derive_program_name(arguments.empty() ? std::string_view{} : arguments[0]);
   if (is_help_request(arguments)) {
     print_usage(console, program_name);
     return kExitOk;
   }
+  if (answer_first_long_request(arguments, console, program_name)) return kExitOk;
   const std::int64_t run_start_clock = clock.now_millis();
   print_banner(console, program_name, arguments);
 
@@ -42,6 +76,7 @@ int run(const Arguments& arguments, std::ostream& out, Clock& clock, FileSystem&
       break;
   }
   normalise_settings(settings);
+  files.set_sync(settings.sync);
 
   SpeciesList master;
   const ListOutcome master_outcome = read_master_list(files, console, settings.all_species, master);
@@ -50,16 +85,33 @@ int run(const Arguments& arguments, std::ostream& out, Clock& clock, FileSystem&
   const ListOutcome active_outcome =
       read_active_list(files, console, settings.active_species, master, active);
   if (!active_outcome.ok()) return active_outcome.exit_code;
+  if (const auto unknown = first_unknown_name(settings.only, master)) {
+    console << "Species " << *unknown << " is not in the list of all species";
+    console.end_line();
+    return kExitUnknownActiveSpecies;
+  }
+  const std::unordered_set<std::string_view> only(settings.only.begin(), settings.only.end());
+  if (settings.make_directories) make_output_directories(settings, files);
 
   const SpeciesContext context{settings, master, console, files, clock};
+  std::optional<RunReport> report;
+  if (settings.report_path) report.emplace();
   std::int64_t species_ok_count = 0;
   std::int64_t error_count = 0;
   for (std::int32_t index = 0; index < master.size(); ++index) {
+    const std::string& name = master.names[static_cast<std::size_t>(index)];
+    if (!only.empty() && only.count(name) == 0) continue;
     const std::int64_t species_start_clock = clock.now_millis();
-    if (process_species(context, index, active.mask, species_start_clock)) {
+    const SpeciesOutcome outcome =
+        process_species(context, index, active.mask, species_start_clock);
+    if (outcome.ok) {
       ++species_ok_count;
     } else {
       ++error_count;
+    }
+    if (report) {
+      const std::int64_t end = outcome.end_clock ? *outcome.end_clock : clock.now_millis();
+      report->add(name, outcome, end - species_start_clock);
     }
   }
 
@@ -68,7 +120,28 @@ int run(const Arguments& arguments, std::ostream& out, Clock& clock, FileSystem&
   console << "Lines:" << active_outcome.lines_read << "  Species_OK:" << species_ok_count
           << "  Errors:" << error_count << "  Time:" << elapsed_minutes << "m";
   console.end_line();
-  return kExitOk;
+
+  int exit_code = kExitOk;
+  if (settings.strict && error_count != 0) exit_code = kExitSpeciesFailed;
+  if (report && !report->write(files, *settings.report_path)) {
+    console << "can't write report file " << *settings.report_path;
+    console.end_line();
+    exit_code = kExitReportUnwritable;
+  }
+  return exit_code;
+}
+
+}  // namespace
+
+int run(const Arguments& arguments, std::ostream& out, std::ostream& err, Clock& clock,
+        FileSystem& files) {
+  Console console(out);
+  const int exit_code = run_with_console(arguments, console, clock, files);
+  if (!console.failed()) return exit_code;
+  // The console is the run's only account of itself: losing it must not pass for success.
+  err << "tarnel: can't write standard output: " << std::strerror(console.error()) << '\n';
+  err.flush();
+  return std::max(exit_code, kExitConsoleUnwritable);
 }
 
 namespace {
@@ -102,7 +175,7 @@ int main_entry(int argc, char** argv) {
   Arguments arguments(argv, argv + argc);
   SteadyClock clock;
   HostFileSystem files;
-  return run(arguments, std::cout, clock, files);
+  return run(arguments, std::cout, std::cerr, clock, files);
 }
 
 }  // namespace tarnel

@@ -6,16 +6,16 @@
 
 #include "run/clock.h"
 #include "run/command_line.h"
+#include "run/exit_codes.h"
 #include "run/file_system.h"
 
 namespace tarnel {
 
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitCommandLine = 1;
-
 /// Runs the tool over `arguments` and returns the process's exit code. Everything it prints
-/// goes to `out`; every file goes through `files`; every time comes from `clock`.
-int run(const Arguments& arguments, std::ostream& out, Clock& clock, FileSystem& files);
+/// goes to `out`, but for the one line that says `out` could not be written, which goes to
+/// `err`; every file goes through `files`; every time comes from `clock`.
+int run(const Arguments& arguments, std::ostream& out, std::ostream& err, Clock& clock,
+        FileSystem& files);
 
 /// The process entry point: the real console, clock and file system.
 int main_entry(int argc, char** argv);

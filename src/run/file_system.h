@@ -11,6 +11,8 @@
 
 namespace tarnel {
 
+// Every failure leaves the system's reason in errno (0 where there is none), for the run report.
+
 /// A stream of input bytes, read in large blocks. Nothing requires a regular file: pipes and
 /// decompressors serve as well.
 class ByteSource {
@@ -45,6 +47,10 @@ class FileSystem {
   /// Null when no file can be created for the path (missing directory, no permission, the path
   /// names a directory or a file that may not be written).
   virtual std::unique_ptr<StagedFile> stage(const std::string& path) = 0;
+  /// Creates the directory with its missing parents; true when it exists afterwards.
+  virtual bool make_directories(const std::string& path) = 0;
+  /// With `on`, every output file reaches the disk before it is published. Off by default.
+  virtual void set_sync(bool on) { (void)on; }
 };
 
 }  // namespace tarnel

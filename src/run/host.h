@@ -3,6 +3,9 @@
 #ifndef TARNEL_RUN_HOST_H_
 #define TARNEL_RUN_HOST_H_
 
+#include <string>
+#include <string_view>
+
 namespace tarnel::host {
 
 #ifdef _WIN32
@@ -21,6 +24,21 @@ constexpr bool ends_program_directory(char c) {
   return kWindows ? c == '\\' : (c == '\\' || c == '/');
 }
 
+/// True for the characters that separate directories in a path the user gives.
+constexpr bool is_path_separator(char c) { return c == '/' || (kWindows && c == '\\'); }
+
 }  // namespace tarnel::host
+
+namespace tarnel {
+
+/// The directory part of a path, with its last separator; empty for a bare file name.
+inline std::string directory_part(std::string_view path) {
+  for (std::size_t i = path.size(); i > 0; --i) {
+    if (host::is_path_separator(path[i - 1])) return std::string(path.substr(0, i));
+  }
+  return {};
+}
+
+}  // namespace tarnel
 
 #endif  // TARNEL_RUN_HOST_H_

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "run/host.h"
 #include "run/interrupt_cleanup.h"
 #include "run/replaced_file_releaser.h"
 
@@ -19,6 +20,7 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <direct.h>
 #include <io.h>
 #include <process.h>
 #include <windows.h>
@@ -73,7 +75,7 @@ bool replace_file(const std::string& from, const std::string& to) {
 }
 void remove_file(const std::string& path) { _unlink(path.c_str()); }
 unsigned process_number() { return static_cast<unsigned>(_getpid()); }
-bool is_separator(char c) { return c == '\\' || c == '/'; }
+int make_directory(const std::string& path) { return _mkdir(path.c_str()); }
 #else
 using FileStat = struct stat;
 int stat_path(const std::string& path, FileStat* info) { return stat(path.c_str(), info); }
@@ -104,7 +106,7 @@ bool replace_file(const std::string& from, const std::string& to) {
 }
 void remove_file(const std::string& path) { unlink(path.c_str()); }
 unsigned process_number() { return static_cast<unsigned>(getpid()); }
-bool is_separator(char c) { return c == '/'; }
+int make_directory(const std::string& path) { return mkdir(path.c_str(), 0777); }
 #endif
 
 class FileSource final : public ByteSource {
@@ -182,13 +184,6 @@ class HostStagedFile final : public StagedFile {
   bool published_ = false;
 };
 
-std::string directory_of(const std::string& path) {
-  for (std::size_t i = path.size(); i > 0; --i) {
-    if (is_separator(path[i - 1])) return path.substr(0, i);
-  }
-  return {};
-}
-
 void append_base36(std::string& out, std::uint64_t value) {
   char digits[16];
   int count = 0;
@@ -225,7 +220,8 @@ std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
   FileStat info;
   if (stat_path(path, &info) == 0 && (is_directory(info) || !may_write(path))) return nullptr;
 
-  const std::string directory = directory_of(path);
+  const std::string directory = directory_part(path);
+  stale_temporaries_.remove_once(directory);
   for (int attempt = 0; attempt < 100; ++attempt) {
     // Short names: the final name may already be near the file-name limit.
     std::string temporary = directory + ".tn";
@@ -237,6 +233,18 @@ std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
     if (errno != EEXIST) return nullptr;
   }
   return nullptr;
+}
+
+bool HostFileSystem::make_directories(const std::string& path) {
+  // Parents first: each prefix that ends at a separator, then the whole path. A prefix that
+  // exists, or cannot be made (a drive, a directory of another user's), is passed over: only
+  // the result counts.
+  for (std::size_t end = 1; end <= path.size(); ++end) {
+    if (end < path.size() && !host::is_path_separator(path[end])) continue;
+    make_directory(path.substr(0, end));
+  }
+  FileStat info;
+  return stat_path(path, &info) == 0 && is_directory(info);
 }
 
 }  // namespace tarnel

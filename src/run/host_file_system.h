@@ -6,6 +6,7 @@
 
 #include "run/file_system.h"
 #include "run/replaced_file_releaser.h"
+#include "run/stale_temporaries.h"
 
 namespace tarnel {
 
@@ -13,10 +14,12 @@ class HostFileSystem final : public FileSystem {
  public:
   std::unique_ptr<ByteSource> open_for_reading(const std::string& path) override;
   std::unique_ptr<StagedFile> stage(const std::string& path) override;
+  bool make_directories(const std::string& path) override;
 
  private:
   std::uint32_t temporaries_made_ = 0;  // part of every temporary name, so names never repeat
   ReplacedFileReleaser releaser_;
+  StaleTemporaries stale_temporaries_;
 };
 
 }  // namespace tarnel

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #ifndef _WIN32
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -34,16 +35,33 @@ extern "C" void remove_temporaries_and_reraise(int signal_number) {
 
 }  // namespace
 
-void install() {
-  std::signal(SIGINT, remove_temporaries_and_reraise);
-  std::signal(SIGTERM, remove_temporaries_and_reraise);
+namespace {
+
+// A signal the run was started with ignored stays ignored: `nohup` ignores SIGHUP so that the
+// run outlives its terminal, and a caller that ignores SIGPIPE wants a failed console write to
+// be reported, not to end the run.
+void catch_unless_ignored(int signal_number) {
 #ifdef _WIN32
-  std::signal(SIGBREAK, remove_temporaries_and_reraise);  // Ctrl-Break in a console window
+  std::signal(signal_number, remove_temporaries_and_reraise);
 #else
-  std::signal(SIGHUP, remove_temporaries_and_reraise);
-  std::signal(SIGQUIT, remove_temporaries_and_reraise);
+  struct sigaction before;
+  if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) return;
+  std::signal(signal_number, remove_temporaries_and_reraise);
+#endif
+}
+
+}  // namespace
+
+void install() {
+  catch_unless_ignored(SIGINT);
+  catch_unless_ignored(SIGTERM);
+#ifdef _WIN32
+  catch_unless_ignored(SIGBREAK);  // Ctrl-Break in a console window
+#else
+  catch_unless_ignored(SIGHUP);
+  catch_unless_ignored(SIGQUIT);
   // A console piped into a reader that quits (`tarnel ... | head`) ends the run here.
-  std::signal(SIGPIPE, remove_temporaries_and_reraise);
+  catch_unless_ignored(SIGPIPE);
 #endif
 }
 

@@ -4,8 +4,10 @@
 #define TARNEL_RUN_RUN_SETTINGS_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnel {
 
@@ -49,6 +51,13 @@ struct RunSettings {
   std::int32_t status_mode = defaults::kStatusMode;
   std::int32_t write_mode = defaults::kWriteMode;
   std::int32_t ordering = defaults::kOrdering;
+
+  // Long options, beyond the single letters: all off unless given.
+  bool strict = false;                     // --strict
+  bool make_directories = false;           // --mkdir
+  bool sync = false;                       // --sync
+  std::optional<std::string> report_path;  // --report
+  std::vector<std::string> only;           // --only: each name once, in the order given
 };
 
 /// Gives every non-empty directory its trailing separator and every non-empty extension its

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "run/console.h"
+#include "run/exit_codes.h"
 #include "run/file_system.h"
 
 namespace tarnel {
@@ -28,10 +29,6 @@ struct SpeciesList {
 
 /// One character per master species: '.' for an active species, a blank for every other.
 using ActivationMask = std::string;
-
-inline constexpr int kExitListUnreadable = 2;
-inline constexpr int kExitListFieldMissing = 3;
-inline constexpr int kExitUnknownActiveSpecies = 4;
 
 /// What an entry line splits into, or which field it lacks.
 struct EntryFields {

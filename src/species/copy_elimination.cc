@@ -46,8 +46,10 @@ void print_copy_statistics(Console& console, const CopyStatistics& statistics) {
   console.left(static_cast<std::uint64_t>(statistics.group_count), 5);
 }
 
-void eliminate_copies(ProteinSet& proteins, Console& console) {
-  print_copy_statistics(console, find_copies(proteins));
+CopyStatistics eliminate_copies(ProteinSet& proteins, Console& console) {
+  const CopyStatistics statistics = find_copies(proteins);
+  print_copy_statistics(console, statistics);
+  return statistics;
 }
 
 }  // namespace tarnel

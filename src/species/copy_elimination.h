@@ -24,7 +24,7 @@ CopyStatistics find_copies(ProteinSet& proteins);
 void print_copy_statistics(Console& console, const CopyStatistics& statistics);
 
 /// Both of the above: what a species with copy elimination on does.
-void eliminate_copies(ProteinSet& proteins, Console& console);
+CopyStatistics eliminate_copies(ProteinSet& proteins, Console& console);
 
 }  // namespace tarnel
 

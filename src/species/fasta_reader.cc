@@ -1,5 +1,6 @@
 #include "species/fasta_reader.h"
 
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -21,6 +22,26 @@ class BorrowedSource final : public ByteSource {
 
  private:
   ByteSource& source_;
+};
+
+// Counts the bytes taken from the file as stored, under any decompression, and keeps the
+// system's reason when a read fails: by the time the failure is reported, other calls have
+// come between.
+class CountedSource final : public ByteSource {
+ public:
+  CountedSource(std::unique_ptr<ByteSource> source, InputUse& use)
+      : source_(std::move(source)), use_(use) {}
+  std::ptrdiff_t read(char* buffer, std::size_t capacity) override {
+    const std::ptrdiff_t got = source_->read(buffer, capacity);
+    if (got > 0) use_.bytes_read += static_cast<std::uint64_t>(got);
+    if (got < 0) use_.error = errno;
+    return got;
+  }
+  std::uint64_t size_hint() const override { return source_->size_hint(); }
+
+ private:
+  std::unique_ptr<ByteSource> source_;
+  InputUse& use_;
 };
 
 std::string_view identifier_of(std::string_view header_text) {
@@ -145,15 +166,19 @@ bool read_fasta(ByteSource& source, Console& console, ProteinSet& proteins) {
 }
 
 bool read_fasta(FileSystem& files, Console& console, const std::string& input_path,
-                const std::string& file_name, ProteinSet& proteins) {
+                const std::string& file_name, ProteinSet& proteins, InputUse* use) {
+  InputUse unused;
+  InputUse& taken = use != nullptr ? *use : unused;
   const std::string path = input_path + file_name;
+  errno = 0;
   std::unique_ptr<ByteSource> source = files.open_for_reading(path);
   if (source == nullptr) {
+    taken.error = errno;
     console << "can't open input file " << path;
     console.end_line();
     return false;
   }
-  source = decompress_if_gzip(std::move(source));
+  source = decompress_if_gzip(std::make_unique<CountedSource>(std::move(source), taken));
   const bool complete = read_fasta(*source, console, proteins);
   proteins.text.release_spare();  // not held through the ordering and writing
   return complete;

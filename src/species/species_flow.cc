@@ -1,6 +1,9 @@
 #include "species/species_flow.h"
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -50,30 +53,76 @@ struct StagedOutput {
   std::optional<OutputBuffer> buffer;
 };
 
-void report(Console& console, std::string_view what, const StagedOutput& output) {
+// Ends the species' line with a "can't ..." message about one of its files; `error` is the
+// system's code, saved before anything else could change it.
+void report(Console& console, SpeciesOutcome& outcome, std::string_view what,
+            const StagedOutput& output, int error) {
+  const std::size_t start = console.line_length();
   console << "can't " << what << ' ' << output.kind.noun << " file " << output.path;
   console.end_line();
+  outcome.message = console.last_line().substr(start);
+  if (error != 0) outcome.reason = std::strerror(error);
 }
+
+// Everything but the heading and the failure for want of memory, which the caller handles.
+void process_read_species(const SpeciesContext& context, std::int32_t species_index,
+                          const ActivationMask& mask, std::int64_t species_start_clock,
+                          SpeciesOutcome& outcome);
 
 }  // namespace
 
-bool process_species(const SpeciesContext& context, std::int32_t species_index,
-                     const ActivationMask& mask, std::int64_t species_start_clock) {
+SpeciesOutcome process_species(const SpeciesContext& context, std::int32_t species_index,
+                               const ActivationMask& mask, std::int64_t species_start_clock) {
+  Console& console = context.console;
+  const auto index = static_cast<std::size_t>(species_index);
+  std::string heading = context.master.names[index];
+  heading.append("...");
+  console.left(heading, kHeadingColumns);
+  console.flush();  // the heading shows while a large species is read
+
+  SpeciesOutcome outcome;
+  outcome.fasta_path = context.settings.input_path + context.master.file_names[index];
+  try {
+    process_read_species(context, species_index, mask, species_start_clock, outcome);
+  } catch (const std::bad_alloc&) {
+    // Whatever the species held is given back as the exception leaves it, and its
+    // temporaries go with their staged files: the run can go on with the next species.
+    const std::size_t start = console.line_length();
+    console << "not enough memory for input file " << outcome.fasta_path;
+    console.end_line();
+    outcome.ok = false;
+    outcome.message = console.last_line().substr(start);
+    outcome.reason = std::strerror(ENOMEM);
+    outcome.written.reset();
+    outcome.end_clock.reset();
+  }
+  return outcome;
+}
+
+namespace {
+
+void process_read_species(const SpeciesContext& context, std::int32_t species_index,
+                          const ActivationMask& mask, std::int64_t species_start_clock,
+                          SpeciesOutcome& outcome) {
   const RunSettings& settings = context.settings;
   Console& console = context.console;
   const auto index = static_cast<std::size_t>(species_index);
   const std::string& species_name = context.master.names[index];
   const std::string& file_name = context.master.file_names[index];
 
-  std::string heading = species_name;
-  heading.append("...");
-  console.left(heading, kHeadingColumns);
-  console.flush();  // the heading shows while a large species is read
-
   ProteinSet proteins;
-  if (!read_fasta(context.files, console, settings.input_path, file_name, proteins)) return false;
+  InputUse input;
+  const std::size_t read_start = console.line_length();
+  const bool complete =
+      read_fasta(context.files, console, settings.input_path, file_name, proteins, &input);
+  outcome.bytes_read = input.bytes_read;
+  if (!complete) {
+    outcome.message = console.last_line().substr(read_start);
+    if (input.error != 0) outcome.reason = std::strerror(input.error);
+    return;
+  }
   const bool drop_copies = settings.copy_mode == 1;
-  if (drop_copies) eliminate_copies(proteins, console);
+  if (drop_copies) outcome.statistics = eliminate_copies(proteins, console);
   // The records stay where they are; they are visited in this order.
   std::vector<std::int32_t> order;
   if (settings.ordering != 0) order = written_order(proteins, settings.ordering);
@@ -86,17 +135,18 @@ bool process_species(const SpeciesContext& context, std::int32_t species_index,
   const auto stage = [&](std::optional<StagedOutput>& slot, const OutputKind& kind) {
     std::string path = settings.*kind.directory + species_name + settings.*kind.extension;
     slot.emplace(StagedOutput{kind, std::move(path), nullptr, std::nullopt});
+    errno = 0;
     slot->file = context.files.stage(slot->path);
     if (slot->file == nullptr) {
-      report(console, "create", *slot);
+      report(console, outcome, "create", *slot, errno);
       return false;
     }
     slot->buffer.emplace(*slot->file);
     return true;
   };
-  if (drop_copies && !stage(duplicates, kDuplicatesKind)) return false;
-  if (settings.status_mode == 1 && !stage(status, kStatusKind)) return false;
-  if (settings.write_mode == 1 && !stage(fasta, kFastaKind)) return false;
+  if (drop_copies && !stage(duplicates, kDuplicatesKind)) return;
+  if (settings.status_mode == 1 && !stage(status, kStatusKind)) return;
+  if (settings.write_mode == 1 && !stage(fasta, kFastaKind)) return;
 
   const std::string status_mask = build_status_mask(mask, species_index);
   std::int64_t written = 0;
@@ -121,15 +171,17 @@ bool process_species(const SpeciesContext& context, std::int32_t species_index,
   }
 
   for (std::optional<StagedOutput>* output : {&status, &duplicates, &fasta}) {
+    errno = 0;
     if (*output && !(*output)->buffer->finish()) {
-      report(console, "write", **output);
-      return false;
+      report(console, outcome, "write", **output, errno);
+      return;
     }
   }
   for (std::optional<StagedOutput>* output : {&duplicates, &status, &fasta}) {
+    errno = 0;
     if (*output && !(*output)->file->publish()) {
-      report(console, "create", **output);
-      return false;
+      report(console, outcome, "create", **output, errno);
+      return;
     }
   }
 
@@ -139,11 +191,15 @@ bool process_species(const SpeciesContext& context, std::int32_t species_index,
     console.right(static_cast<std::int64_t>(proteins.size()), 6);
     console << " proteins written in ";
   }
-  const std::int64_t seconds = (context.clock.now_millis() - species_start_clock) / 1000;
-  console.right(seconds, 3);
+  const std::int64_t end_clock = context.clock.now_millis();
+  console.right((end_clock - species_start_clock) / 1000, 3);
   console << 's';
   console.end_line();
-  return true;
+  outcome.ok = true;
+  outcome.end_clock = end_clock;
+  if (fasta) outcome.written = written;
 }
+
+}  // namespace
 
 }  // namespace tarnel

@@ -77,7 +77,8 @@ expect "no argument" 0 "$tarnel"
 expect "question mark first" 0 "$tarnel" '?' header_only.txt header_only.txt
 expect "/h first" 0 "$tarnel" /h
 expect "-help first" 0 "$tarnel" -help -x
-expect "a first path with h as its second character" 0 "$tarnel" /home/lists.txt all.txt
+{ banner /home/lists.txt missing.txt; echo "Bad or missing list of all species missing.txt"; } >"$want"
+expect "an absolute first path is a list, not a help request" 2 "$tarnel" /home/lists.txt missing.txt
 
 { banner header_only.txt header_only.txt -H -x; cat "$here/usage.txt"; } >"$want"
 expect "help option after the lists" 0 "$tarnel" header_only.txt header_only.txt -H -x

@@ -44,12 +44,16 @@ std::string usage_text() {
 
 TEST(IsHelpRequestTest, LooksAtTheFirstTwoCharactersOfTheFirstArgumentOnly) {
   EXPECT_TRUE(is_help_request({"tarnel"}));
-  for (const char* first : {"?", "-?", "/?", "-H", "/h", "-help", "/home/lists.txt"}) {
+  for (const char* first : {"?", "-?", "/?", "-H", "/h", "/H", "-help"}) {
     EXPECT_TRUE(is_help_request({"tarnel", first, "b"})) << first;
   }
   for (const Arguments& arguments :
        {Arguments{"t", "-x"}, {"t", "-"}, {"t", "h"}, {"t", "a", "-h"}, {"t", "a", "/h"}}) {
     EXPECT_FALSE(is_help_request(arguments)) << ::testing::PrintToString(arguments);
+  }
+  // '/' begins every absolute path on a POSIX host: there only the whole forms ask for help.
+  for (const char* first : {"/home/lists.txt", "/hpc/a.txt", "/?x"}) {
+    EXPECT_EQ(is_help_request({"tarnel", first, "b"}), host::kWindows) << first;
   }
 }
 

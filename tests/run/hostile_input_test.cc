@@ -48,6 +48,7 @@ class CountingFileSystem final : public FileSystem {
     return source ? std::make_unique<Counting>(std::move(source), bytes_read) : nullptr;
   }
   std::unique_ptr<StagedFile> stage(const std::string& path) override { return host_.stage(path); }
+  bool make_directories(const std::string& path) override { return host_.make_directories(path); }
 
  private:
   struct Counting final : ByteSource {
