@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it with dpkg, runs the installed tarnel on a copy of the
-# bundled examples, renders its manual page and removes the package again, checking each step.
-# Needs root, dpkg-dev, groff and man-db. It leaves the machine as it found it, and refuses to
-# run where a tarnel is already installed rather than replace it.
+# Builds the Debian package, checks it with lintian, installs it with dpkg, runs the installed
+# tarnel on a copy of the bundled examples, renders its manual page and removes the package
+# again, checking each step. Needs root, dpkg-dev, lintian, groff and man-db. It leaves the
+# machine as it found it, and refuses to run where a tarnel is already installed rather than
+# replace it.
 # Usage: deb_test.sh [BUILD_DIR]   (default: build-package in the source tree)
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
@@ -16,8 +17,8 @@ fail() {
 
 # --- Preconditions -------------------------------------------------------------------------
 [[ $(id -u) == 0 ]] || fail "must run as root to install the package"
-for tool in cmake cpack dpkg dpkg-deb dpkg-query dpkg-shlibdeps dpkg-architecture objdump groff \
-  man; do
+for tool in cmake cpack dpkg dpkg-deb dpkg-query dpkg-shlibdeps dpkg-architecture objdump lintian \
+  groff man; do
   command -v "$tool" >/dev/null || fail "$tool is missing"
 done
 package_status() { dpkg-query -W -f='${db:Status-Status}' tarnel 2>/dev/null || true; }
@@ -27,7 +28,7 @@ expect_no_package() {  # expect_no_package WHAT: neither the package nor any of 
     *) fail "package status $(package_status) $1" ;;
   esac
   local path
-  for path in /usr/bin/tarnel /usr/share/man/man1/tarnel.1 /usr/share/doc/tarnel; do
+  for path in /usr/bin/tarnel /usr/share/man/man1/tarnel.1.gz /usr/share/doc/tarnel; do
     [[ ! -e $path ]] || fail "$path exists $1"
   done
 }
@@ -88,14 +89,15 @@ field() { dpkg-deb -f "$deb" "$1"; }
 version=$("$build_dir/tarnel" -h | sed -n 's/^Usage (v\([^)]*\)).*/\1/p')
 [[ -n $version && $(field Version) == "$version"-* ]] ||
   fail "package version '$(field Version)' does not match the tool's version '$version'"
-[[ $(field Maintainer) == "tarnel developers <tarnel@localhost>" ]] ||
+[[ $(field Maintainer) == "tarnel developers <tarnel@example.org>" ]] ||
   fail "maintainer is '$(field Maintainer)'"
 
 contents=$(dpkg-deb -c "$deb")
 for expected in "-rwxr-xr-x root/root ./usr/bin/tarnel" \
-  "-rw-r--r-- root/root ./usr/share/man/man1/tarnel.1" \
+  "-rw-r--r-- root/root ./usr/share/man/man1/tarnel.1.gz" \
   "-rw-r--r-- root/root ./usr/share/doc/tarnel/README.md" \
-  "-rw-r--r-- root/root ./usr/share/doc/tarnel/LICENSE"; do
+  "-rw-r--r-- root/root ./usr/share/doc/tarnel/copyright" \
+  "-rw-r--r-- root/root ./usr/share/doc/tarnel/changelog.Debian.gz"; do
   awk '{ print $1, $2, $6 }' <<<"$contents" | grep -qxF -- "$expected" ||
     fail "package lacks '$expected'"
 done
@@ -120,13 +122,18 @@ for library in $libraries; do
 done
 say "Depends: $(field Depends)"
 
+# Debian's own checks of the package: any error fails the test, warnings are shown.
+lintian_report=$(lintian --allow-root --fail-on error --pedantic --display-info "$deb" 2>&1) ||
+  fail "lintian finds errors in $(basename "$deb"):"$'\n'"$lintian_report"
+say "lintian: ${lintian_report:-no findings}"
+
 # --- Install -------------------------------------------------------------------------------
 say "installing"
 installed_here=1
 run_dpkg -i "$deb" || fail "dpkg -i failed"
 [[ $(package_status) == installed ]] || fail "package status after dpkg -i: $(package_status)"
 [[ -x /usr/bin/tarnel ]] || fail "/usr/bin/tarnel is missing"
-for path in /usr/share/doc/tarnel/README.md /usr/share/doc/tarnel/LICENSE; do
+for path in /usr/share/doc/tarnel/README.md /usr/share/doc/tarnel/copyright; do
   [[ -f $path ]] || dpkg_excludes /usr/share/doc || fail "$path is missing"
 done
 
@@ -158,18 +165,20 @@ diff -r "$scratch/built" "$scratch/installed" >&2 ||
 say "the installed tarnel processed $species species"
 
 # --- The manual page -----------------------------------------------------------------------
-page=/usr/share/man/man1/tarnel.1
+page=/usr/share/man/man1/tarnel.1.gz
 if [[ ! -f $page ]]; then
   # Minimal images keep dpkg from unpacking manual pages; render the packaged one instead.
   dpkg_excludes /usr/share/man || fail "$page is missing"
   say "dpkg is told to leave out manual pages here; rendering the one in the package"
   dpkg-deb -x "$deb" "$scratch/unpacked"
-  page=$scratch/unpacked/usr/share/man/man1/tarnel.1
+  page=$scratch/unpacked/usr/share/man/man1/tarnel.1.gz
 else
   found=$(LC_ALL=C.UTF-8 man -aw tarnel 2>/dev/null) || true
   grep -qxF "$page" <<<"$found" || fail "man -aw tarnel does not find $page: '$found'"
 fi
-bash "$source_dir/tests/package/render_man.sh" "$page" || fail "the manual page does not render cleanly"
+gzip -dc "$page" >"$scratch/tarnel.1" || fail "$page is not gzip-compressed"
+bash "$source_dir/tests/package/render_man.sh" "$scratch/tarnel.1" ||
+  fail "the manual page does not render cleanly"
 say "the manual page renders without warnings"
 
 # --- Remove --------------------------------------------------------------------------------

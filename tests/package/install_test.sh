@@ -9,13 +9,16 @@ trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 
+# The manual page is installed compressed, as a .gz of the page.
 declare -A installed=(
-  [share/man/man1/tarnel.1]=doc/tarnel.1
+  [share/man/man1/tarnel.1.gz]=doc/tarnel.1
   [share/doc/tarnel/README.md]=README.md
   [share/doc/tarnel/LICENSE]=LICENSE
 )
 for path in "${!installed[@]}"; do
-  if ! cmp -s "$prefix/$path" "$source_dir/${installed[$path]}"; then
+  unpack=(cat)
+  [[ $path != *.gz ]] || unpack=(gzip -dc)
+  if ! cmp -s <("${unpack[@]}" "$prefix/$path" 2>/dev/null) "$source_dir/${installed[$path]}"; then
     echo "$path: missing, or not a copy of ${installed[$path]}" >&2
     exit 1
   fi
@@ -29,9 +32,10 @@ if ! grep -q '^Usage (v.*): tarnel \[options\]' <<<"$usage"; then
   echo "bin/tarnel -h does not print the usage text" >&2
   exit 1
 fi
-# Nothing but these four files: no test binary, library or header rides along.
+# Nothing but these four files: no test binary, library or header rides along, and the Debian
+# package's own copyright file and changelog stay out of plain installations.
 extra=$(find "$prefix" -type f | sed "s|^$prefix/||" | sort |
-  grep -vxF -e bin/tarnel -e share/man/man1/tarnel.1 -e share/doc/tarnel/README.md \
+  grep -vxF -e bin/tarnel -e share/man/man1/tarnel.1.gz -e share/doc/tarnel/README.md \
     -e share/doc/tarnel/LICENSE) || true
 if [[ -n $extra ]]; then
   printf 'unexpected files installed:\n%s\n' "$extra" >&2
