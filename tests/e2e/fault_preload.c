@@ -2,7 +2,8 @@
 // with an errno, writes half, or returns and then raises a signal.
 //   TARNEL_FAULT="KIND N ACTION": KIND is open, write, close, rename or any; ACTION is eNUMBER
 //   (fail with that errno), short, or sNUMBER (raise that signal); "count" only counts.
-//   TARNEL_FAULT_LOG: file that gets "KIND TARGET" for the call hit, or the counts at exit.
+//   TARNEL_FAULT_LOG: file that gets "KIND FLAGS TARGET" for the call hit (an open's flags,
+//   else 0; the path, or the file behind the descriptor), or the counts at exit.
 // Calls are counted across threads; every other call passes straight through.
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -68,7 +69,7 @@ __attribute__((destructor)) static void report_counts(void) {
 }
 
 // Counts the call; true when it is the one to hit, after logging what it hits.
-static int hit(int kind, const char* path, int fd) {
+static int hit(int kind, const char* path, int fd, int flags) {
   const long n = __atomic_add_fetch(&counts[kind], 1, __ATOMIC_SEQ_CST);
   const long any = __atomic_add_fetch(&counts[kAny], 1, __ATOMIC_SEQ_CST);
   if (target_kind != kind && target_kind != kAny) return 0;
@@ -79,7 +80,7 @@ static int hit(int kind, const char* path, int fd) {
     const ssize_t length = readlink(link, where, sizeof where - 1);
     where[length < 0 ? 0 : length] = '\0';
   }
-  snprintf(text, sizeof text, "%s %s\n", kKinds[kind], path ? path : where);
+  snprintf(text, sizeof text, "%s %#x %s\n", kKinds[kind], (unsigned)flags, path ? path : where);
   log_line(text);
   return 1;
 }
@@ -96,15 +97,15 @@ static long fail(void) {
   return -1;
 }
 
-#define OPEN_MODE                          \
-  mode_t mode = 0;                         \
-  if (flags & (O_CREAT | O_TMPFILE)) {     \
-    va_list arguments;                     \
-    va_start(arguments, flags);            \
-    mode = va_arg(arguments, mode_t);      \
-    va_end(arguments);                     \
-  }                                        \
-  const int chosen = hit(kOpen, path, -1); \
+#define OPEN_MODE                                 \
+  mode_t mode = 0;                                \
+  if (flags & (O_CREAT | O_TMPFILE)) {            \
+    va_list arguments;                            \
+    va_start(arguments, flags);                   \
+    mode = va_arg(arguments, mode_t);             \
+    va_end(arguments);                            \
+  }                                               \
+  const int chosen = hit(kOpen, path, -1, flags); \
   if (chosen && action_type == 'e') return (int)fail();
 
 int open(const char* path, int flags, ...) {
@@ -122,21 +123,21 @@ int openat(int directory, const char* path, int flags, ...) {
 int openat64(int directory, const char* path, int flags, ...) __attribute__((alias("openat")));
 
 ssize_t write(int fd, const void* bytes, size_t count) {
-  if (!hit(kWrite, NULL, fd)) return real_write(fd, bytes, count);
+  if (!hit(kWrite, NULL, fd, 0)) return real_write(fd, bytes, count);
   if (action_type == 'e') return fail();
   if (action_type == 'h' && count > 1) count /= 2;
   return finish(real_write(fd, bytes, count));
 }
 
 int close(int fd) {
-  if (!hit(kClose, NULL, fd)) return real_close(fd);
+  if (!hit(kClose, NULL, fd, 0)) return real_close(fd);
   // Linux lets the descriptor go whatever close reports, EINTR included.
   const int result = real_close(fd);
   return action_type == 'e' ? (int)fail() : (int)finish(result);
 }
 
 int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
-  const int chosen = hit(kRename, from, -1);
+  const int chosen = hit(kRename, from, -1, 0);
   if (chosen && action_type == 'e') return (int)fail();
   const int result = real_renameat2(from_dir, from, to_dir, to, flags);
   return chosen ? (int)finish(result) : result;
