@@ -98,10 +98,11 @@ def expected_outcome(action, kind, flags, target):
     replaced = target.endswith(" (deleted)") or kind == "open" and not flags & os.O_CREAT
     if name.startswith(".tn") and not replaced:
         return "species"
+    # An input or a list the tool could still open again: it may, if all comes out right.
     if kind == "open" and name in LISTS:
-        return "list"
+        return "list or reference"
     if kind == "open" and directory == "protein":
-        return "species"
+        return "species or reference"
     return "reference"  # a list or input closed, or a replaced file held or let go
 
 
@@ -157,11 +158,11 @@ for kind, actions in ROWS:
         result = run(f"{kind} {n} {action}")
         _, flags, target = result[3].strip().split(" ", 2) if result[3] else ("", "0", "")
         outcome = expected_outcome(action, kind, int(flags, 16), target)
-        problem = check(outcome, result, reference)
-        if problem:
+        problems = [check(o, result, reference) for o in outcome.split(" or ")]
+        if all(problems):
             target = os.path.relpath(target) if "/" in target else target
             failures.setdefault((kind, actions, outcome), []).append(
-                f"#{n} {action} {target}: {problem}")
+                f"#{n} {action} {target}: {problems[0]}")
 print(f"{sum(counts[kind] for kind, _ in ROWS)} runs over {counts}")
 for (kind, action, outcome), cases in sorted(failures.items()):
     print(f"FAIL {kind} {action}, expected {outcome}: {len(cases)} x, e.g. {cases[0]}")
