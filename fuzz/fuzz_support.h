@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -60,7 +61,7 @@ class StringStagedFile final : public StagedFile {
     finished_ = true;
     return true;
   }
-  bool publish() override {
+  bool publish() {
     TARNEL_FUZZ_CHECK(finished_);
     if (published_ != nullptr) *published_ = bytes_;
     return true;
@@ -89,6 +90,10 @@ class MapFileSystem final : public FileSystem {
     return std::make_unique<StringStagedFile>(&files[path]);
   }
   bool make_directories(const std::string&) override { return true; }
+  std::size_t publish(std::span<StagedFile* const> staged) override {
+    for (StagedFile* file : staged) static_cast<StringStagedFile*>(file)->publish();
+    return staged.size();
+  }
 };
 
 /// Block sizes worth trying: single bytes, sizes around the line limit, and whole blocks. Reads

@@ -53,14 +53,8 @@ class MemoryStaged final : public StagedFile {
     if (!ok_) errno = ENOSPC;
     return ok_;
   }
-  bool publish() override {
-    if (!ok_ || !finished_ || fs_.publish_error.count(path_) != 0) {
-      errno = EPERM;
-      return false;
-    }
-    fs_.files[path_] = bytes_;
-    return true;
-  }
+  bool publishable() const { return ok_ && finished_ && fs_.publish_error.count(path_) == 0; }
+  void publish() const { fs_.files[path_] = bytes_; }
 
  private:
   MemoryFileSystem& fs_;
@@ -111,6 +105,17 @@ bool MemoryFileSystem::make_directories(const std::string& given) {
   }
   if (!path.empty() && path.back() != '/') directories.insert(path + "/");
   return true;
+}
+
+std::size_t MemoryFileSystem::publish(std::span<StagedFile* const> staged) {
+  for (std::size_t i = 0; i < staged.size(); ++i) {
+    if (!static_cast<const MemoryStaged*>(staged[i])->publishable()) {
+      errno = EPERM;
+      return i;
+    }
+  }
+  for (StagedFile* file : staged) static_cast<const MemoryStaged*>(file)->publish();
+  return staged.size();
 }
 
 int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock& clock,

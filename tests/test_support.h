@@ -34,7 +34,7 @@ class FakeClock final : public Clock {
 
 /// Files as a map from path to bytes. Directories exist when listed; a file can be created only
 /// in one that does. Failures can be injected per path; staged files only reach `files` when
-/// published.
+/// published, all of a publication or none.
 class MemoryFileSystem final : public FileSystem {
  public:
   std::map<std::string, std::string> files;
@@ -44,10 +44,13 @@ class MemoryFileSystem final : public FileSystem {
   std::set<std::string> publish_error;  // the final rename fails
   std::size_t block_bytes = 1 << 20;    // largest block a read returns
   int staged_alive = 0;                 // staged files not yet destroyed
+  bool sync = false;                    // as last set
 
   std::unique_ptr<ByteSource> open_for_reading(const std::string& path) override;
   std::unique_ptr<StagedFile> stage(const std::string& path) override;
   bool make_directories(const std::string& path) override;
+  std::size_t publish(std::span<StagedFile* const> staged) override;
+  void set_sync(bool on) override { sync = on; }
 };
 
 /// Runs the tool in-process; returns the exit code, fills `out` with the console text (and

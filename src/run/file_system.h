@@ -1,11 +1,13 @@
 // The file system as the tool sees it: input files read as byte streams, and output files that
-// are written aside and only take their final name once complete. Tests substitute their own.
+// are written aside and only take their final names once all of a species' files are complete.
+// Tests substitute their own.
 #ifndef TARNEL_RUN_FILE_SYSTEM_H_
 #define TARNEL_RUN_FILE_SYSTEM_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -25,18 +27,19 @@ class ByteSource {
   virtual std::uint64_t size_hint() const { return 0; }
 };
 
-/// An output file under construction. Its bytes go to a temporary file beside the final path;
-/// `publish` renames it over the final path. Destroying it unpublished removes the temporary,
-/// so an earlier file at the final path stays as it was.
+/// An output file under construction. Its bytes go to a temporary file beside the file the
+/// final path names (the file a symbolic link there leads to), which `FileSystem::publish`
+/// then puts in its place. A path that names no stored file (a FIFO, a device) is written to
+/// directly instead, and has nothing to publish. Destroying an unpublished file removes the
+/// temporary, so an earlier file at the final path stays as it was.
 class StagedFile {
  public:
   virtual ~StagedFile() = default;
   /// Appends bytes; false once any write has failed.
   virtual bool write(std::string_view bytes) = 0;
-  /// Makes every written byte durable in the temporary and closes it; false on any error.
+  /// Closes the file, first flushing it to the disk when the file system was asked to sync;
+  /// false on any error.
   virtual bool finish() = 0;
-  /// Replaces the final path with the finished temporary; false when that fails.
-  virtual bool publish() = 0;
 };
 
 class FileSystem {
@@ -45,11 +48,19 @@ class FileSystem {
   /// Null when the path cannot be opened for reading (missing, unreadable, a directory).
   virtual std::unique_ptr<ByteSource> open_for_reading(const std::string& path) = 0;
   /// Null when no file can be created for the path (missing directory, no permission, the path
-  /// names a directory or a file that may not be written).
+  /// names a directory or a file that may not be written, a link that may not be followed).
   virtual std::unique_ptr<StagedFile> stage(const std::string& path) = 0;
   /// Creates the directory with its missing parents; true when it exists afterwards.
   virtual bool make_directories(const std::string& path) = 0;
-  /// With `on`, every output file reaches the disk before it is published. Off by default.
+  /// Puts finished files staged here in place of the earlier files at their paths, all or
+  /// none: returns `files.size()` once all are, or else the index of the first that cannot
+  /// be, every earlier file then being as it was. Only a crash in its midst (power loss, a
+  /// kill that cannot be handled) can leave some published and others not. A replaced file's
+  /// permissions stay.
+  virtual std::size_t publish(std::span<StagedFile* const> files) = 0;
+  /// With `on`, each file is flushed to the disk before it is published, and its directory
+  /// after, so that a published species outlasts a power loss. Without, nothing is flushed:
+  /// the system writes the files back in its own time.
   virtual void set_sync(bool on) { (void)on; }
 };
 

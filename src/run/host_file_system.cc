@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "run/host.h"
 #include "run/interrupt_cleanup.h"
@@ -38,7 +40,8 @@ int stat_path(const std::string& path, FileStat* info) { return _stat64(path.c_s
 int open_input(const std::string& path) {
   return _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
-int open_new(const std::string& path) {
+int open_new(const std::string& path, const FileStat* earlier) {
+  (void)earlier;  // a new file takes its access from its directory, as a replaced one had
   // Opened with delete sharing, unlike _open, so that the interrupt handler can remove the
   // temporary while it is still open; Windows then deletes it as the process ends.
   const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE,
@@ -57,6 +60,9 @@ int open_new(const std::string& path) {
   }
   return fd;
 }
+int open_in_place(const std::string& path) {
+  return _open(path.c_str(), _O_WRONLY | _O_BINARY | _O_NOINHERIT);
+}
 int read_some(int fd, char* buffer, std::size_t capacity) {
   const unsigned chunk = capacity > (1u << 30) ? (1u << 30) : static_cast<unsigned>(capacity);
   return _read(fd, buffer, chunk);
@@ -65,48 +71,190 @@ int write_some(int fd, const char* bytes, std::size_t count) {
   const unsigned chunk = count > (1u << 30) ? (1u << 30) : static_cast<unsigned>(count);
   return _write(fd, bytes, chunk);
 }
-int close_file(int fd) { return _close(fd); }
+bool close_file(int fd) { return _close(fd) == 0; }
+bool flush_to_disk(int fd) { return _commit(fd) == 0; }
+void start_writing_back(int) {}
 bool is_directory(const FileStat& info) { return (info.st_mode & _S_IFDIR) != 0; }
+bool is_regular(const FileStat& info) { return (info.st_mode & _S_IFMT) == _S_IFREG; }
 bool may_write(const std::string& path) { return _access(path.c_str(), 2) == 0; }
-bool replace_file(const std::string& from, const std::string& to) {
+bool link_file(const std::string& existing, const std::string& link) {
+  if (CreateHardLinkA(link.c_str(), existing.c_str(), nullptr) != 0) return true;
+  const DWORD error = GetLastError();
+  errno = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? ENOENT : EPERM;
+  return false;
+}
+int exchange_names(const std::string&, const std::string&) {
+  errno = ENOSYS;
+  return -1;
+}
+bool rename_over(const std::string& from, const std::string& to, bool durable) {
   // rename() refuses an existing target on Windows; this form replaces it in one step. It
   // still fails while any program holds the target open without delete sharing.
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0);
+  if (MoveFileExA(from.c_str(), to.c_str(), flags) != 0) return true;
+  const DWORD error = GetLastError();
+  errno = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? ENOENT : EACCES;
+  return false;
 }
-void remove_file(const std::string& path) { _unlink(path.c_str()); }
+bool remove_file(const std::string& path) { return _unlink(path.c_str()) == 0; }
+// A directory cannot be flushed here: the renames into it are written through instead.
+int open_directory(const std::string&) { return -1; }
 unsigned process_number() { return static_cast<unsigned>(_getpid()); }
 int make_directory(const std::string& path) { return _mkdir(path.c_str()); }
 #else
+// Repeats a call that a signal interrupted. The handlers end the run, but a stop and continue
+// (Ctrl-Z, fg) interrupts calls too, on some file systems even those on files.
+template <typename Call>
+auto retrying(Call call) -> decltype(call()) {
+  for (;;) {
+    const auto result = call();
+    if (result != -1 || errno != EINTR) return result;
+  }
+}
+
 using FileStat = struct stat;
-int stat_path(const std::string& path, FileStat* info) { return stat(path.c_str(), info); }
-int open_input(const std::string& path) { return open(path.c_str(), O_RDONLY | O_CLOEXEC); }
-int open_new(const std::string& path) {
-  // 0666 lets the umask decide, exactly as for a file the user's other tools create.
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+int stat_path(const std::string& path, FileStat* info) {
+  return retrying([&] { return stat(path.c_str(), info); });
+}
+int open_input(const std::string& path) {
+  return retrying([&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+}
+int open_new(const std::string& path, const FileStat* earlier) {
+  // A new file gets what the umask leaves of 0666, as from the user's other tools. One that
+  // replaces another is created with no more access than that one has, and then given its
+  // group and exactly its permissions. Either may be refused (a group the user is not in, a
+  // file system without them); the file then still allows no more than the earlier one.
+  const mode_t mode = earlier != nullptr ? earlier->st_mode & 0777 : 0666;
+  const int fd =
+      retrying([&] { return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode); });
+  if (fd >= 0 && earlier != nullptr) {
+    retrying([&] { return fchown(fd, static_cast<uid_t>(-1), earlier->st_gid); });
+    retrying([&] { return fchmod(fd, mode); });
+  }
+  return fd;
+}
+int open_in_place(const std::string& path) {
+  return retrying([&] { return open(path.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC); });
 }
 ssize_t read_some(int fd, char* buffer, std::size_t capacity) {
-  ssize_t got;
-  do {
-    got = read(fd, buffer, capacity);
-  } while (got < 0 && errno == EINTR);
-  return got;
+  return retrying([&] { return read(fd, buffer, capacity); });
 }
 ssize_t write_some(int fd, const char* bytes, std::size_t count) {
-  ssize_t put;
-  do {
-    put = write(fd, bytes, count);
-  } while (put < 0 && errno == EINTR);
-  return put;
+  return retrying([&] { return write(fd, bytes, count); });
 }
-int close_file(int fd) { return close(fd); }
+// Never repeated: Linux has let go of the handle even when a signal interrupted the close, and
+// the bytes were handed over by then.
+bool close_file(int fd) { return close(fd) == 0 || errno == EINTR; }
+bool flush_to_disk(int fd) {
+  return retrying([&] { return fsync(fd); }) == 0;
+}
+// Sends the file's bytes on their way to the disk without waiting for them. A file system that
+// does so itself for a file renamed over another (ext4) then has them written before the
+// rename that publishes the file lasts, as it does not for names swapped in one step: a crash
+// soon after a run then leaves the earlier files or the new ones, not empty files, also when
+// nothing was flushed. The cost is that of the rename before: it blocks for the blocks'
+// allocation. A hint only, so its failure does not matter.
+void start_writing_back(int fd) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)fd;
+#endif
+}
 bool is_directory(const FileStat& info) { return S_ISDIR(info.st_mode); }
-bool may_write(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
-bool replace_file(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+bool is_regular(const FileStat& info) { return S_ISREG(info.st_mode); }
+bool may_write(const std::string& path) {
+  return retrying([&] { return access(path.c_str(), W_OK); }) == 0;
 }
-void remove_file(const std::string& path) { unlink(path.c_str()); }
+bool link_file(const std::string& existing, const std::string& link) {
+  return retrying([&] { return ::link(existing.c_str(), link.c_str()); }) == 0;
+}
+// Swaps two names in one step; fails with EINVAL or ENOSYS where that cannot be done.
+int exchange_names(const std::string& one, const std::string& other) {
+#ifdef RENAME_EXCHANGE
+  return retrying(
+      [&] { return renameat2(AT_FDCWD, one.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE); });
+#else
+  (void)one;
+  (void)other;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+bool rename_over(const std::string& from, const std::string& to, bool) {
+  return retrying([&] { return std::rename(from.c_str(), to.c_str()); }) == 0;
+}
+bool remove_file(const std::string& path) {
+  return retrying([&] { return unlink(path.c_str()); }) == 0;
+}
+int open_directory(const std::string& directory) {
+  return retrying([&] {
+    return open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  });
+}
 unsigned process_number() { return static_cast<unsigned>(getpid()); }
 int make_directory(const std::string& path) { return mkdir(path.c_str(), 0777); }
+#endif
+
+#ifdef _WIN32
+// Links are left to Windows, which renames over a link rather than through it.
+bool find_target(std::string& path, FileStat& info, bool& exists) {
+  exists = stat_path(path, &info) == 0;
+  return true;
+}
+#else
+// The system's own limit on the links one lookup follows.
+constexpr int kMostLinks = 40;
+
+// Whether opening a path may follow this link, found in this directory. Not in a directory
+// that everyone may write to but only owners remove from (like /tmp), when neither the user
+// nor the directory's owner made the link: that is how the system shields a program from links
+// laid there for it, and replacing the file a link leads to would be the same trap. Applied
+// whether or not the system applies it.
+bool may_follow(const FileStat& link, const FileStat& directory) {
+  constexpr mode_t kShared = S_ISVTX | S_IWOTH;
+  return (directory.st_mode & kShared) != kShared || link.st_uid == geteuid() ||
+         link.st_uid == directory.st_uid;
+}
+
+bool read_link(const std::string& path, std::size_t size, std::string& target) {
+  target.resize(size + 1);  // room to tell that the link has not grown since
+  for (;;) {
+    const ssize_t got =
+        retrying([&] { return readlink(path.c_str(), target.data(), target.size()); });
+    if (got <= 0) return false;
+    if (static_cast<std::size_t>(got) < target.size()) {
+      target.resize(static_cast<std::size_t>(got));
+      return true;
+    }
+    target.resize(target.size() * 2);
+  }
+}
+
+// Follows the links at `path` as opening it to write would, so that the file at their end is
+// replaced and they stay links. `path` then names that file, which need not exist yet (a link
+// that leads nowhere); false where the open would fail.
+bool find_target(std::string& path, FileStat& info, bool& exists) {
+  for (int links = 0; links <= kMostLinks; ++links) {
+    if (retrying([&] { return lstat(path.c_str(), &info); }) != 0) {
+      exists = false;
+      return errno == ENOENT;  // a missing directory is told when the file is created
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      exists = true;
+      return true;
+    }
+    const std::string directory = directory_part(path);
+    FileStat parent;
+    std::string target;
+    if (stat_path(directory.empty() ? "." : directory, &parent) != 0 || !may_follow(info, parent) ||
+        !read_link(path, static_cast<std::size_t>(info.st_size), target)) {
+      return false;
+    }
+    path = target.front() == '/' ? target : directory + target;
+  }
+  return false;  // links in a loop
+}
 #endif
 
 class FileSource final : public ByteSource {
@@ -129,19 +277,19 @@ class FileSource final : public ByteSource {
 
 class HostStagedFile final : public StagedFile {
  public:
-  HostStagedFile(int fd, std::string temporary, std::string final_path,
-                 ReplacedFileReleaser& releaser)
+  /// With `temporary` empty, `fd` is open on the final path itself, which names no stored file.
+  HostStagedFile(int fd, std::string temporary, int ticket, std::string final_path, bool sync)
       : fd_(fd),
         temporary_(std::move(temporary)),
         final_path_(std::move(final_path)),
-        ticket_(interrupt_cleanup::remember(temporary_)),
-        releaser_(releaser) {}
+        ticket_(ticket),
+        sync_(sync) {}
   HostStagedFile(const HostStagedFile&) = delete;
   HostStagedFile& operator=(const HostStagedFile&) = delete;
 
   ~HostStagedFile() override {
     if (fd_ >= 0) close_file(fd_);
-    if (!published_) remove_file(temporary_);
+    if (state_ == State::kStaged && !in_place()) remove_file(temporary_);
     interrupt_cleanup::forget(ticket_);
   }
 
@@ -159,29 +307,87 @@ class HostStagedFile final : public StagedFile {
 
   bool finish() override {
     if (fd_ >= 0) {
-      if (close_file(fd_) != 0) ok_ = false;
+      if (sync_ && !flush_to_disk(fd_)) ok_ = false;
+      if (!sync_ && !in_place()) start_writing_back(fd_);
+      if (!close_file(fd_)) ok_ = false;
       fd_ = -1;
     }
     return ok_;
   }
 
-  bool publish() override {
+  bool in_place() const { return temporary_.empty(); }
+  const std::string& final_path() const { return final_path_; }
+
+  // The steps of publishing. The first gives the new file the final name, keeping an earlier
+  // file there at another name; it fails leaving both as they were. Then either the earlier
+  // file is let go or it takes its name back.
+  bool take_final_name() {
     if (!ok_ || fd_ >= 0) return false;
-    const int replaced = ReplacedFileReleaser::hold(final_path_);
-    published_ = replace_file(temporary_, final_path_);
-    // Had the rename failed, the held file would still be in place: closing it frees nothing.
-    releaser_.release(replaced);
-    return published_;
+    if (in_place()) return true;
+    if (exchange_names(temporary_, final_path_) == 0) return named(temporary_);
+    if (errno == ENOENT) return take_free_name();
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system that cannot swap two names: the earlier file gets a second name and the new
+    // one is renamed over it, or where there are no hard links, it steps aside first, and only
+    // a crash before the next rename leaves the final path empty.
+    std::string aside = temporary_ + '~';
+    if (link_file(final_path_, aside)) {
+      if (rename_over(temporary_, final_path_, sync_)) return named(std::move(aside));
+      remove_file(aside);
+      return false;
+    }
+    if (errno == ENOENT) return take_free_name();
+    if (!rename_over(final_path_, aside, sync_)) return false;
+    if (rename_over(temporary_, final_path_, sync_)) return named(std::move(aside));
+    if (!rename_over(aside, final_path_, sync_)) state_ = State::kStuck;
+    return false;
+  }
+
+  void give_back() {
+    if (state_ != State::kNamed) return;
+    const bool back =
+        aside_.empty() ? remove_file(final_path_) : rename_over(aside_, final_path_, sync_);
+    state_ = back ? State::kWithdrawn : State::kStuck;
+  }
+
+  void let_earlier_go(ReplacedFileReleaser& releaser) {
+    if (state_ != State::kNamed) return;
+    if (!aside_.empty()) {
+      // Held across its removal, which then frees nothing: its blocks are freed off this
+      // thread as the handle closes.
+      const int held = ReplacedFileReleaser::hold(aside_);
+      remove_file(aside_);
+      releaser.release(held);
+    }
+    state_ = State::kPublished;
   }
 
  private:
+  enum class State {
+    kStaged,     // the new file at the temporary name, the final path untouched
+    kNamed,      // the new file at the final path, an earlier one at `aside_`
+    kPublished,  // and the earlier one gone
+    kWithdrawn,  // the final path as it was, the new file gone
+    kStuck,      // a rename back failed: the names are left as they are, nothing removed
+  };
+
+  bool take_free_name() {
+    return rename_over(temporary_, final_path_, sync_) && named(std::string());
+  }
+  bool named(std::string aside) {
+    aside_ = std::move(aside);
+    state_ = State::kNamed;
+    return true;
+  }
+
   int fd_;
   std::string temporary_;
   std::string final_path_;
+  std::string aside_;  // where the earlier file is while named; empty when there was none
   int ticket_;
-  ReplacedFileReleaser& releaser_;
+  bool sync_;
   bool ok_ = true;
-  bool published_ = false;
+  State state_ = State::kStaged;
 };
 
 void append_base36(std::string& out, std::uint64_t value) {
@@ -210,17 +416,32 @@ std::unique_ptr<ByteSource> HostFileSystem::open_for_reading(const std::string& 
     return nullptr;
   }
   // A pipe or a device tells nothing of its size.
-  const bool regular = (info.st_mode & S_IFMT) == S_IFREG;
   return std::make_unique<FileSource>(
-      fd, regular && info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0);
+      fd, is_regular(info) && info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0);
 }
 
 std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
-  // Refuse what creating the file in place would refuse: a directory or a protected file.
-  FileStat info;
-  if (stat_path(path, &info) == 0 && (is_directory(info) || !may_write(path))) return nullptr;
+  std::string target = path;
+  FileStat earlier;
+  bool exists = false;
+  if (!find_target(target, earlier, exists)) return nullptr;
+  if (exists) {
+    // Refuse what opening the file to write would refuse: a directory or a protected file.
+    if (is_directory(earlier)) {
+      errno = EISDIR;
+      return nullptr;
+    }
+    if (!may_write(target)) return nullptr;
+    if (!is_regular(earlier)) {
+      // A FIFO or a device keeps no file to replace: it takes the bytes as they come, as from
+      // any program that writes to it. Opening a FIFO waits for its reader.
+      const int fd = open_in_place(target);
+      if (fd < 0) return nullptr;
+      return std::make_unique<HostStagedFile>(fd, std::string(), -1, std::move(target), false);
+    }
+  }
 
-  const std::string directory = directory_part(path);
+  const std::string directory = directory_part(target);
   stale_temporaries_.remove_once(directory);
   for (int attempt = 0; attempt < 100; ++attempt) {
     // Short names: the final name may already be near the file-name limit.
@@ -228,9 +449,16 @@ std::unique_ptr<StagedFile> HostFileSystem::stage(const std::string& path) {
     append_base36(temporary, process_number());
     temporary.push_back('-');
     append_base36(temporary, temporaries_made_++);
-    const int fd = open_new(temporary);
-    if (fd >= 0) return std::make_unique<HostStagedFile>(fd, std::move(temporary), path, releaser_);
-    if (errno != EEXIST) return nullptr;
+    // Noted before it exists, so that an interruption at any moment removes it.
+    const int ticket = interrupt_cleanup::remember(temporary);
+    const int fd = open_new(temporary, exists ? &earlier : nullptr);
+    if (fd >= 0) {
+      return std::make_unique<HostStagedFile>(fd, std::move(temporary), ticket, std::move(target),
+                                              sync_);
+    }
+    const int error = errno;
+    interrupt_cleanup::forget(ticket);
+    if (error != EEXIST) return nullptr;
   }
   return nullptr;
 }
@@ -245,6 +473,38 @@ bool HostFileSystem::make_directories(const std::string& path) {
   }
   FileStat info;
   return stat_path(path, &info) == 0 && is_directory(info);
+}
+
+std::size_t HostFileSystem::publish(std::span<StagedFile* const> files) {
+  const auto host = [files](std::size_t i) -> HostStagedFile& {
+    return static_cast<HostStagedFile&>(*files[i]);
+  };
+  {
+    interrupt_cleanup::Deferral deferral;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (!host(i).take_final_name()) {
+        const int error = errno;  // the reason, whatever putting the others back sets
+        for (std::size_t j = i; j-- > 0;) host(j).give_back();
+        errno = error;
+        return i;
+      }
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) host(i).let_earlier_go(releaser_);
+  }
+  if (sync_) {
+    // The renames last once their directories are flushed; each directory once, as the kinds
+    // of file often share one.
+    std::vector<std::string> flushed;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (host(i).in_place()) continue;
+      std::string directory = directory_part(host(i).final_path());
+      if (std::find(flushed.begin(), flushed.end(), directory) != flushed.end()) continue;
+      const int handle = open_directory(directory);
+      if (handle >= 0) releaser_.release(handle, /*sync_first=*/true);
+      flushed.push_back(std::move(directory));
+    }
+  }
+  return files.size();
 }
 
 }  // namespace tarnel

@@ -1,5 +1,6 @@
 #include "run/interrupt_cleanup.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,12 @@ constexpr int kSlots = 8;
 constexpr std::size_t kPathBytes = 4096;
 char slot_paths[kSlots][kPathBytes];
 volatile std::sig_atomic_t slot_in_use[kSlots];
+
+#ifndef _WIN32
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+#else
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGBREAK};  // SIGBREAK: Ctrl-Break
+#endif
 
 extern "C" void remove_temporaries_and_reraise(int signal_number) {
   for (int i = 0; i < kSlots; ++i) {
@@ -41,28 +48,19 @@ namespace {
 // run outlives its terminal, and a caller that ignores SIGPIPE wants a failed console write to
 // be reported, not to end the run.
 void catch_unless_ignored(int signal_number) {
-#ifdef _WIN32
-  std::signal(signal_number, remove_temporaries_and_reraise);
-#else
+#ifndef _WIN32
   struct sigaction before;
   if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) return;
-  std::signal(signal_number, remove_temporaries_and_reraise);
 #endif
+  std::signal(signal_number, remove_temporaries_and_reraise);
 }
 
 }  // namespace
 
+// SIGPIPE is among them: a console piped into a reader that quits (`tarnel ... | head`) ends
+// the run here.
 void install() {
-  catch_unless_ignored(SIGINT);
-  catch_unless_ignored(SIGTERM);
-#ifdef _WIN32
-  catch_unless_ignored(SIGBREAK);  // Ctrl-Break in a console window
-#else
-  catch_unless_ignored(SIGHUP);
-  catch_unless_ignored(SIGQUIT);
-  // A console piped into a reader that quits (`tarnel ... | head`) ends the run here.
-  catch_unless_ignored(SIGPIPE);
-#endif
+  for (const int signal_number : kInterruptions) catch_unless_ignored(signal_number);
 }
 
 int remember(const std::string& path) {
@@ -70,6 +68,8 @@ int remember(const std::string& path) {
   for (int i = 0; i < kSlots; ++i) {
     if (slot_in_use[i] == 0) {
       std::memcpy(slot_paths[i], path.c_str(), path.size() + 1);
+      // The handler must never see the slot in use before its path is complete.
+      std::atomic_signal_fence(std::memory_order_release);
       slot_in_use[i] = 1;
       return i;
     }
@@ -80,5 +80,22 @@ int remember(const std::string& path) {
 void forget(int ticket) {
   if (ticket >= 0 && ticket < kSlots) slot_in_use[ticket] = 0;
 }
+
+#ifndef _WIN32
+Deferral::Deferral() {
+  sigset_t interruptions;
+  sigemptyset(&interruptions);
+  for (const int signal_number : kInterruptions) sigaddset(&interruptions, signal_number);
+  held_ = pthread_sigmask(SIG_BLOCK, &interruptions, &before_) == 0;
+}
+
+// An interruption that came meanwhile is handled here, before this returns.
+Deferral::~Deferral() {
+  if (held_) pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+}
+#else
+Deferral::Deferral() = default;
+Deferral::~Deferral() = default;
+#endif
 
 }  // namespace tarnel::interrupt_cleanup

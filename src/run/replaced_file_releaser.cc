@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
 #include <system_error>
 
 #ifndef _WIN32
@@ -16,11 +17,17 @@ namespace {
 // Beyond this many, the caller closes handles itself rather than let them pile up.
 constexpr std::size_t kMostPending = 64;
 
-void close_handle(int handle) {
+// Nobody is left to hear of a failed flush: the species it served has been reported.
+void close_handle(int handle, bool sync_first) {
 #ifndef _WIN32
-  close(handle);
+  if (sync_first) {
+    while (fsync(handle) != 0 && errno == EINTR) {
+    }
+  }
+  close(handle);  // never repeated: Linux has let go of the handle even when interrupted
 #else
   (void)handle;
+  (void)sync_first;
 #endif
 }
 
@@ -36,7 +43,7 @@ int ReplacedFileReleaser::hold(const std::string& path) {
 #endif
 }
 
-void ReplacedFileReleaser::release(int handle) {
+void ReplacedFileReleaser::release(int handle, bool sync_first) {
   if (handle < 0) return;
   {
     std::unique_lock lock(mutex_);
@@ -48,23 +55,23 @@ void ReplacedFileReleaser::release(int handle) {
       }
     }
     if (worker_.joinable() && pending_.size() < kMostPending) {
-      pending_.push_back(handle);
+      pending_.push_back({handle, sync_first});
       wake_.notify_one();
       return;
     }
   }
-  close_handle(handle);
+  close_handle(handle, sync_first);
 }
 
 void ReplacedFileReleaser::close_pending() {
-  std::vector<int> batch;
+  std::vector<Pending> batch;
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
     if (pending_.empty()) return;  // stopping, and nothing left
     batch.swap(pending_);
     lock.unlock();
-    for (const int handle : batch) close_handle(handle);
+    for (const Pending& pending : batch) close_handle(pending.handle, pending.sync_first);
     batch.clear();
     lock.lock();
   }

@@ -1,4 +1,5 @@
-// Lets go of the files that published outputs replaced, away from the species loop.
+// Lets go of the files that published outputs replaced, away from the species loop, and syncs
+// the directories that name new outputs.
 #ifndef TARNEL_RUN_REPLACED_FILE_RELEASER_H_
 #define TARNEL_RUN_REPLACED_FILE_RELEASER_H_
 
@@ -16,6 +17,9 @@ namespace tarnel {
 /// more than half of a run over a hundred small species. So the old file is held open across
 /// the rename, and a worker thread closes it: the freeing then overlaps the next species.
 /// On hosts without a way to hold a file by its path, `hold` holds nothing.
+/// The same worker flushes a directory to the disk when asked to, so that the renames in it
+/// last: that can wait as long as a file's flush, and nothing needs to wait for it but the
+/// end of the run.
 class ReplacedFileReleaser {
  public:
   ReplacedFileReleaser() = default;
@@ -26,15 +30,20 @@ class ReplacedFileReleaser {
 
   /// A handle on the file at `path` as it is now, or -1 when there is none.
   static int hold(const std::string& path);
-  /// Takes a handle from `hold`, of a file whose path now names another, and closes it later.
-  void release(int handle);
+  /// Takes a handle from `hold`, of a file whose path now names another, and closes it later;
+  /// with `sync_first`, a handle of a directory, flushed to the disk before it is closed.
+  void release(int handle, bool sync_first = false);
 
  private:
   void close_pending();
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::vector<int> pending_;
+  struct Pending {
+    int handle;
+    bool sync_first;
+  };
+  std::vector<Pending> pending_;
   bool stopping_ = false;
   bool worker_failed_ = false;
   std::thread worker_;

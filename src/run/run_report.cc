@@ -88,7 +88,9 @@ void RunReport::add(std::string_view species, const SpeciesOutcome& outcome,
 
 bool RunReport::write(FileSystem& files, const std::string& path) const {
   const std::unique_ptr<StagedFile> file = files.stage(path);
-  return file != nullptr && file->write(text_) && file->finish() && file->publish();
+  if (file == nullptr || !file->write(text_) || !file->finish()) return false;
+  StagedFile* const staged[] = {file.get()};
+  return files.publish(staged) == 1;
 }
 
 }  // namespace tarnel

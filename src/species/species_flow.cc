@@ -128,7 +128,7 @@ void process_read_species(const SpeciesContext& context, std::int32_t species_in
   if (settings.ordering != 0) order = written_order(proteins, settings.ordering);
 
   // Created in this order, each only when its mode asks for it. All are written aside and take
-  // their final names only once every one of them is complete.
+  // their final names together, once every one of them is complete.
   std::optional<StagedOutput> duplicates;
   std::optional<StagedOutput> status;
   std::optional<StagedOutput> fasta;
@@ -177,12 +177,21 @@ void process_read_species(const SpeciesContext& context, std::int32_t species_in
       return;
     }
   }
+  // All of them or none: a species is never left half old and half new.
+  StagedFile* finished[3];
+  const StagedOutput* finished_outputs[3];
+  std::size_t finished_count = 0;
   for (std::optional<StagedOutput>* output : {&duplicates, &status, &fasta}) {
-    errno = 0;
-    if (*output && !(*output)->file->publish()) {
-      report(console, outcome, "create", **output, errno);
-      return;
+    if (*output) {
+      finished[finished_count] = (*output)->file.get();
+      finished_outputs[finished_count++] = &**output;
     }
+  }
+  errno = 0;
+  const std::size_t unpublished = context.files.publish({finished, finished_count});
+  if (unpublished < finished_count) {
+    report(console, outcome, "create", *finished_outputs[unpublished], errno);
+    return;
   }
 
   if (fasta) {

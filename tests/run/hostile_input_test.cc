@@ -49,6 +49,7 @@ class CountingFileSystem final : public FileSystem {
   }
   std::unique_ptr<StagedFile> stage(const std::string& path) override { return host_.stage(path); }
   bool make_directories(const std::string& path) override { return host_.make_directories(path); }
+  std::size_t publish(std::span<StagedFile* const> files) override { return host_.publish(files); }
 
  private:
   struct Counting final : ByteSource {

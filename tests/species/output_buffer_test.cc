@@ -41,7 +41,8 @@ TEST(OutputBuffer, DeliversEveryByteInOrderAndReportsFailedWrites) {
         EXPECT_EQ(!failing || size.bytes == 0, buffer.finish());
       }
       if (!failing) {
-        ASSERT_TRUE(file->publish());
+        StagedFile* const staged[] = {file.get()};
+        ASSERT_EQ(1u, files.publish(staged));
         EXPECT_TRUE(files.files["out"] == expected);
       }
     }

@@ -16,7 +16,8 @@ std::string written(const std::function<void(OutputBuffer&)>& write) {
   const std::unique_ptr<StagedFile> file = files.stage("out");
   OutputBuffer buffer(*file);
   write(buffer);
-  EXPECT_TRUE(buffer.finish() && file->publish());
+  StagedFile* const staged[] = {file.get()};
+  EXPECT_TRUE(buffer.finish() && files.publish(staged) == 1);
   return files.files["out"];
 }
 
