@@ -2,6 +2,8 @@
 // with an errno, writes half, or returns and then raises a signal.
 //   TARNEL_FAULT="KIND N ACTION": KIND is open, write, close, rename or any; ACTION is eNUMBER
 //   (fail with that errno), short, or sNUMBER (raise that signal); "count" only counts.
+//   TARNEL_FAULT_WITHOUT: "exchange" (renames never swap two names: EINVAL), "link" (no hard
+//   links: EPERM), or both, as on file systems that lack them; these failures are not counted.
 //   TARNEL_FAULT_LOG: file that gets "KIND FLAGS TARGET" for the call hit (an open's flags,
 //   else 0; the path, or the file behind the descriptor), or the counts at exit.
 // Calls are counted across threads; every other call passes straight through.
@@ -28,6 +30,7 @@ static int (*real_openat)(int, const char*, int, ...);
 static ssize_t (*real_write)(int, const void*, size_t);
 static int (*real_close)(int);
 static int (*real_renameat2)(int, const char*, int, const char*, unsigned);
+static int (*real_linkat)(int, const char*, int, const char*, int);
 
 static void log_line(const char* text) {
   const char* path = getenv("TARNEL_FAULT_LOG");
@@ -43,6 +46,7 @@ __attribute__((constructor)) static void configure(void) {
   *(void**)&real_write = dlsym(RTLD_NEXT, "write");
   *(void**)&real_close = dlsym(RTLD_NEXT, "close");
   *(void**)&real_renameat2 = dlsym(RTLD_NEXT, "renameat2");
+  *(void**)&real_linkat = dlsym(RTLD_NEXT, "linkat");
   const char* spec = getenv("TARNEL_FAULT");
   char kind[16], action[16];
   if (spec == NULL) return;
@@ -136,7 +140,28 @@ int close(int fd) {
   return action_type == 'e' ? (int)fail() : (int)finish(result);
 }
 
+// As the kernel does, a missing file is reported before a feature is found wanting.
+static int withheld(const char* feature, int directory, const char* path) {
+  const char* without = getenv("TARNEL_FAULT_WITHOUT");
+  return without != NULL && strstr(without, feature) != NULL &&
+         faccessat(directory, path, F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+int linkat(int from_dir, const char* from, int to_dir, const char* to, int flags) {
+  if (withheld("link", from_dir, from)) {
+    errno = EPERM;
+    return -1;
+  }
+  return real_linkat(from_dir, from, to_dir, to, flags);
+}
+int link(const char* from, const char* to) { return linkat(AT_FDCWD, from, AT_FDCWD, to, 0); }
+
 int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
+  if ((flags & RENAME_EXCHANGE) && withheld("exchange", to_dir, to) &&
+      withheld("exchange", from_dir, from)) {
+    errno = EINVAL;
+    return -1;
+  }
   const int chosen = hit(kRename, from, -1, 0);
   if (chosen && action_type == 'e') return (int)fail();
   const int result = real_renameat2(from_dir, from, to_dir, to, flags);
