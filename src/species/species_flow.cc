@@ -84,7 +84,7 @@ void report(Console& console, SpeciesOutcome& outcome, std::string_view what,
 // Everything but the heading and the failure for want of memory, which the caller handles.
 void process_read_species(const SpeciesContext& context, std::int32_t species_index,
                           const ActivationMask& mask, std::int64_t species_start_clock,
-                          SpeciesOutcome& outcome);
+                          SpeciesOutcome& outcome, InputUse& input);
 
 }  // namespace
 
@@ -112,8 +112,9 @@ SpeciesOutcome process_species(const SpeciesContext& context, std::int32_t speci
 
   SpeciesOutcome outcome;
   outcome.fasta_path = context.settings.input_path + context.master.file_names[index];
+  InputUse input;  // out here, so that a species that runs out of memory still tells it
   try {
-    process_read_species(context, species_index, mask, species_start_clock, outcome);
+    process_read_species(context, species_index, mask, species_start_clock, outcome, input);
   } catch (const std::bad_alloc&) {
     // Whatever the species held is given back as the exception leaves it, and its
     // temporaries go with their staged files: the run can go on with the next species.
@@ -126,6 +127,7 @@ SpeciesOutcome process_species(const SpeciesContext& context, std::int32_t speci
     outcome.reason = std::strerror(ENOMEM);
     outcome.written.reset();
     outcome.end_clock.reset();
+    outcome.bytes_read = input.bytes_read;
   }
   return outcome;
 }
@@ -134,7 +136,7 @@ namespace {
 
 void process_read_species(const SpeciesContext& context, std::int32_t species_index,
                           const ActivationMask& mask, std::int64_t species_start_clock,
-                          SpeciesOutcome& outcome) {
+                          SpeciesOutcome& outcome, InputUse& input) {
   const RunSettings& settings = context.settings;
   Console& console = context.console;
   const auto index = static_cast<std::size_t>(species_index);
@@ -142,7 +144,6 @@ void process_read_species(const SpeciesContext& context, std::int32_t species_in
   const std::string& file_name = context.master.file_names[index];
 
   ProteinSet proteins;
-  InputUse input;
   const std::size_t read_start = console.line_length();
   const bool complete =
       read_fasta(context.files, console, settings.input_path, file_name, proteins, &input);

@@ -59,9 +59,10 @@ TEST(OutOfMemory, FailsTheSpeciesAloneAndLeavesItsEarlierFiles) {
     HostFileSystem files;
     testing::FakeClock clock;
     std::string out;
-    const int code = testing::run_tool({"tarnel", "-i", at + "protein", "-s", at + "status", "-d",
-                                        at + "dup", at + "all.txt", at + "all.txt"},
-                                       out, clock, files);
+    const int code =
+        testing::run_tool({"tarnel", "-i", at + "protein", "-s", at + "status", "-d", at + "dup",
+                           "--report", at + "r.tsv", at + "all.txt", at + "all.txt"},
+                          out, clock, files);
     std::ofstream(at + "console", std::ios::binary) << out;
     _exit(code);
   }
@@ -75,6 +76,13 @@ TEST(OutOfMemory, FailsTheSpeciesAloneAndLeavesItsEarlierFiles) {
       << console;
   EXPECT_NE(console.find("Species_OK:1  Errors:1"), std::string::npos) << console;
   EXPECT_EQ(read(root / "status/Big"), "earlier\n");
+  // The report tells why, and how far the reading got.
+  const std::string report = read(root / "r.tsv");
+  const std::size_t row = report.find("\nBig\t");
+  ASSERT_NE(row, std::string::npos) << report;
+  const std::string big = report.substr(row + 1, report.find('\n', row + 1) - row - 1);
+  EXPECT_NE(big.find("\tCannot allocate memory\t"), std::string::npos) << big;
+  EXPECT_NE(big.substr(big.rfind('\t') + 1), "0") << big;
   EXPECT_EQ(read(root / "status/Small"), "      1      0     3 ..\n");
   for (const char* dir : {"status", "dup"}) {
     for (const auto& entry : fs::directory_iterator(root / dir)) {
