@@ -5,15 +5,7 @@
 
 #include <cstdlib>
 
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
+#include "run/windows_api.h"
 
 namespace tarnel {
 
