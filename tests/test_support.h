@@ -69,6 +69,12 @@ class MemoryFileSystem final : public FileSystem {
   void set_sync(bool on) override { sync = on; }
 };
 
+/// Three species of which the second is active; the third has no FASTA file.
+MemoryFileSystem three_species();
+
+/// The banner a run with these arguments prints first.
+std::string banner(const std::vector<std::string>& arguments);
+
 /// Runs the tool in-process; returns the exit code, fills `out` with the console text (and
 /// `err`, when given, with what went to standard error).
 int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock& clock,

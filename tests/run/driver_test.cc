@@ -15,17 +15,13 @@
 namespace tarnel {
 namespace {
 
+using testing::banner;
 using testing::FakeClock;
 using testing::MemoryFileSystem;
 using testing::run_tool;
+using testing::three_species;
 
 const std::vector<std::string> kLists = {"tarnel", "act.txt", "all.txt"};
-
-std::string banner(const std::vector<std::string>& arguments) {
-  std::string text = "\ntarnel v1.10:";
-  for (std::size_t i = 1; i < arguments.size(); ++i) text += " " + arguments[i];
-  return text + "\n\n";
-}
 
 // The beginning of a species' line: its name and "...", in 36 columns.
 std::string heading(const std::string& name) {
@@ -35,17 +31,6 @@ std::string heading(const std::string& name) {
 std::string summary(int lines, int ok, int errors, int minutes) {
   return "\nLines:" + std::to_string(lines) + "  Species_OK:" + std::to_string(ok) +
          "  Errors:" + std::to_string(errors) + "  Time:" + std::to_string(minutes) + "m\n";
-}
-
-// Three species of which the second is active; the third has no FASTA file.
-MemoryFileSystem three_species() {
-  MemoryFileSystem files;
-  files.directories = {"", "status/", "dup/"};
-  files.files["all.txt"] = "h\nEscherichia_coli\tecoli.fa\nHomo_sapiens\thuman.fa\nMus\tmouse.fa\n";
-  files.files["act.txt"] = "h\nHomo_sapiens\thuman.fa\n";
-  files.files["protein/ecoli.fa"] = ">e1\nMKV\n>e2\nMKV\n>e3\nAA\n";
-  files.files["protein/human.fa"] = ">h1 desc\nMA\n";
-  return files;
 }
 
 TEST(RunTest, WholeRunOverThreeSpecies) {

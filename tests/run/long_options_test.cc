@@ -16,26 +16,11 @@
 namespace tarnel {
 namespace {
 
+using testing::banner;
 using testing::FakeClock;
 using testing::MemoryFileSystem;
 using testing::run_tool;
-
-// Three species of which the second is active; the third has no FASTA file.
-MemoryFileSystem three_species() {
-  MemoryFileSystem files;
-  files.directories = {"", "status/", "dup/"};
-  files.files["all.txt"] = "h\nEscherichia_coli\tecoli.fa\nHomo_sapiens\thuman.fa\nMus\tmouse.fa\n";
-  files.files["act.txt"] = "h\nHomo_sapiens\thuman.fa\n";
-  files.files["protein/ecoli.fa"] = ">e1\nMKV\n>e2\nMKV\n>e3\nAA\n";
-  files.files["protein/human.fa"] = ">h1 desc\nMA\n";
-  return files;
-}
-
-std::string banner(const std::vector<std::string>& arguments) {
-  std::string text = "\ntarnel v1.10:";
-  for (std::size_t i = 1; i < arguments.size(); ++i) text += " " + arguments[i];
-  return text + "\n\n";
-}
+using testing::three_species;
 
 std::string help_text(bool with_long_options) {
   std::ostringstream out;
