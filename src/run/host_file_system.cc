@@ -17,16 +17,11 @@
 #include "run/replaced_file_releaser.h"
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <direct.h>
 #include <io.h>
 #include <process.h>
-#include <windows.h>
+
+#include "run/windows_api.h"
 #else
 #include <unistd.h>
 #endif
@@ -148,22 +143,6 @@ ssize_t write_some(int fd, const char* bytes, std::size_t count) {
 bool close_file(int fd) { return close(fd) == 0 || errno == EINTR; }
 bool flush_to_disk(int fd) {
   return retrying([&] { return fsync(fd); }) == 0;
-}
-// Sends the file's bytes on their way to the disk without waiting for them. A file system that
-// does so itself for a file renamed over another (ext4) then has them written before the
-// rename that publishes the file lasts, as it does not for names swapped in one step: a crash
-// soon after a run then leaves the earlier files or the new ones, not empty files, also when
-// nothing was flushed. The cost is that of the rename before: it blocks for the blocks'
-// allocation. A hint only, so its failure does not matter. `count` bytes from `from` on, or
-// all of them from there with 0.
-void start_writing_back(int fd, std::uint64_t from = 0, std::uint64_t count = 0) {
-#ifdef SYNC_FILE_RANGE_WRITE
-  sync_file_range(fd, static_cast<off_t>(from), static_cast<off_t>(count), SYNC_FILE_RANGE_WRITE);
-#else
-  (void)fd;
-  (void)from;
-  (void)count;
-#endif
 }
 bool is_directory(const FileStat& info) { return S_ISDIR(info.st_mode); }
 bool is_regular(const FileStat& info) { return S_ISREG(info.st_mode); }
@@ -305,11 +284,6 @@ class HostStagedFile final : public StagedFile {
         break;
       }
       bytes.remove_prefix(static_cast<std::size_t>(put));
-      written_ += static_cast<std::uint64_t>(put);
-    }
-    if (!sync_ && !in_place() && written_ - sent_back_ >= kWriteBackBytes) {
-      start_writing_back(fd_, sent_back_, written_ - sent_back_);
-      sent_back_ = written_;
     }
     return ok_;
   }
@@ -317,7 +291,6 @@ class HostStagedFile final : public StagedFile {
   bool finish() override {
     if (fd_ >= 0) {
       if (sync_ && !flush_to_disk(fd_)) ok_ = false;
-      if (!sync_ && !in_place()) start_writing_back(fd_, sent_back_);
       if (!close_file(fd_)) ok_ = false;
       fd_ = -1;
     }
@@ -396,11 +369,6 @@ class HostStagedFile final : public StagedFile {
   int ticket_;
   bool sync_;
   bool ok_ = true;
-  // A large file is sent on its way as it is written, by whichever thread writes it, rather
-  // than all of it at the end.
-  static constexpr std::uint64_t kWriteBackBytes = std::uint64_t{8} << 20;
-  std::uint64_t written_ = 0;
-  std::uint64_t sent_back_ = 0;
   State state_ = State::kStaged;
 };
 
