@@ -69,7 +69,6 @@ int write_some(int fd, const char* bytes, std::size_t count) {
 }
 bool close_file(int fd) { return _close(fd) == 0; }
 bool flush_to_disk(int fd) { return _commit(fd) == 0; }
-void start_writing_back(int, std::uint64_t = 0, std::uint64_t = 0) {}
 bool is_directory(const FileStat& info) { return (info.st_mode & _S_IFDIR) != 0; }
 bool is_regular(const FileStat& info) { return (info.st_mode & _S_IFMT) == _S_IFREG; }
 bool may_write(const std::string& path) { return _access(path.c_str(), 2) == 0; }
