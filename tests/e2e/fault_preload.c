@@ -47,12 +47,12 @@ __attribute__((constructor)) static void configure(void) {
   *(void**)&real_close = dlsym(RTLD_NEXT, "close");
   *(void**)&real_renameat2 = dlsym(RTLD_NEXT, "renameat2");
   *(void**)&real_linkat = dlsym(RTLD_NEXT, "linkat");
-  const char* spec = getenv("TARNEL_FAULT");
+  const char* setting = getenv("TARNEL_FAULT");
   char kind[16], action[16];
-  if (spec == NULL) return;
-  if (strcmp(spec, "count") == 0) {
+  if (setting == NULL) return;
+  if (strcmp(setting, "count") == 0) {
     action_type = 'c';
-  } else if (sscanf(spec, "%15s %ld %15s", kind, &target_n, action) == 3) {
+  } else if (sscanf(setting, "%15s %ld %15s", kind, &target_n, action) == 3) {
     for (int k = 0; k <= kAny; ++k)
       if (strcmp(kind, kKinds[k]) == 0) target_kind = k;
     action_type = action[0] == 's' && action[1] == 'h' ? 'h' : action[0];
