@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "median_time.h"
-#include "run/console.h"
-#include "run/host_file_system.h"
+#include "base/console.h"
+#include "base/host_file_system.h"
 #include "species/fasta_reader.h"
 #include "species/sequence_index.h"
 

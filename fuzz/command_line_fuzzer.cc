@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "run/clock.h"
+#include "base/clock.h"
 #include "run/command_line.h"
-#include "run/console.h"
+#include "base/console.h"
 #include "run/driver.h"
 #include "run/run_settings.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "run/console.h"
+#include "base/console.h"
 #include "run/species_list.h"
 
 namespace tarnel::fuzz {

@@ -19,9 +19,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/clock.h"
+#include "base/console.h"
 #include "fuzz/fuzz_support.h"
-#include "run/clock.h"
-#include "run/console.h"
 #include "run/run_settings.h"
 #include "run/species_list.h"
 #include "species/copy_elimination.h"
@@ -426,7 +426,8 @@ int fuzz_one(const std::uint8_t* data, std::size_t size) {
   std::ostringstream flow_text;
   Console flow_console(flow_text);
   ZeroClock clock;
-  const SpeciesContext context{settings, choice.master, flow_console, files, clock};
+  const SpeciesContext context{
+      settings, choice.master.names, choice.master.file_names, flow_console, files, clock};
   TARNEL_FUZZ_CHECK(process_species(context, choice.index, choice.mask, 0).ok == ok);
   TARNEL_FUZZ_CHECK(flow_text.str() == expected_line);
   files.files.erase(input_path);

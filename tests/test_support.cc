@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "run/console.h"
+#include "base/console.h"
 #include "run/driver.h"
-#include "run/host.h"
+#include "base/host.h"
 #include "species/fasta_reader.h"
 
 namespace tarnel::testing {

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "run/clock.h"
-#include "run/file_system.h"
+#include "base/clock.h"
+#include "base/file_system.h"
 
 namespace tarnel::testing {
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <optional>
 
-#include "run/host.h"
+#include "base/host.h"
 
 namespace tarnel {
 namespace {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "run/console.h"
+#include "base/console.h"
 #include "run/run_settings.h"
 
 namespace tarnel {

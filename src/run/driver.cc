@@ -19,10 +19,10 @@
 #include <cstdio>
 #endif
 
-#include "run/console.h"
-#include "run/host.h"
-#include "run/host_file_system.h"
-#include "run/interrupt_cleanup.h"
+#include "base/console.h"
+#include "base/host.h"
+#include "base/host_file_system.h"
+#include "base/interrupt_cleanup.h"
 #include "run/parallel_species.h"
 #include "run/run_report.h"
 #include "run/species_list.h"
@@ -106,7 +106,7 @@ int run_with_console(const Arguments& arguments, Console& console, Clock& clock,
   const std::unordered_set<std::string_view> only(settings.only.begin(), settings.only.end());
   if (settings.make_directories) make_output_directories(settings, files);
 
-  const SpeciesContext context{settings, master, console, files, clock};
+  const SpeciesContext context{settings, master.names, master.file_names, console, files, clock};
   std::optional<RunReport> report;
   if (settings.report_path) report.emplace();
   std::int64_t species_ok_count = 0;

@@ -4,11 +4,11 @@
 
 #include <ostream>
 
-#include "run/clock.h"
+#include "base/clock.h"
 #include "run/command_line.h"
 #include "run/exit_codes.h"
-#include "run/file_system.h"
-#include "run/host_capacity.h"
+#include "base/file_system.h"
+#include "base/host_capacity.h"
 
 namespace tarnel {
 

@@ -13,9 +13,10 @@
 #include <thread>
 #include <unordered_map>
 
-#include "run/background_thread.h"
-#include "run/host.h"
-#include "run/interrupt_cleanup.h"
+#include "base/background_thread.h"
+#include "base/host.h"
+#include "base/interrupt_cleanup.h"
+#include "run/run_settings.h"
 #include "run/species_schedule.h"
 
 namespace tarnel {
@@ -56,12 +57,11 @@ class NeedsOfSpecies {
 
   SpeciesNeeds operator()(std::int32_t position) {
     const auto index = static_cast<std::size_t>(indices_[static_cast<std::size_t>(position)]);
-    const std::string input = context_.settings.input_path + context_.master.file_names[index];
+    const std::string input = context_.settings.input_path + context_.file_names[index];
     SpeciesNeeds needs;
     // A file that is not there fails its species at once, holding nothing.
     const bool there = add_keys(input, needs.reads);
-    for (const std::string& output :
-         output_paths(context_.settings, context_.master.names[index])) {
+    for (const std::string& output : output_paths(context_.settings, context_.names[index])) {
       add_keys(output, needs.writes);
     }
     needs.memory_bytes = there ? context_.files.content_bytes(input) : 0;
@@ -110,8 +110,8 @@ void run_species(const SpeciesContext& context, std::int32_t species_index,
                  std::ostringstream& text, SpeciesRun& run) {
   text.str(std::string());
   Console console(text);
-  const SpeciesContext own{context.settings, context.master, console,
-                           context.files,    context.clock,  &idle_threads};
+  const SpeciesContext own{context.settings, context.names, context.file_names, console,
+                           context.files,    context.clock, &idle_threads};
   const std::int64_t start = context.clock.now_millis();
   run.outcome = process_species(own, species_index, mask, start);
   const std::int64_t end =
@@ -289,7 +289,7 @@ class ParallelRun {
     return run != nullptr && run->ended;
   }
   std::string heading_of(std::int32_t position) const {
-    return species_heading(context_.master.names[index(indices_[index(position)])]);
+    return species_heading(context_.names[index(indices_[index(position)])]);
   }
   static std::size_t index(std::int32_t position) { return static_cast<std::size_t>(position); }
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <optional>
 
-#include "run/text_format.h"
+#include "base/text_format.h"
 
 namespace tarnel {
 namespace {

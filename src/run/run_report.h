@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "run/file_system.h"
+#include "base/file_system.h"
 #include "species/species_flow.h"
 
 namespace tarnel {

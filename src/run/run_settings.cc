@@ -1,6 +1,6 @@
 #include "run/run_settings.h"
 
-#include "run/host.h"
+#include "base/host.h"
 
 namespace tarnel {
 namespace {

@@ -9,6 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "species/protein_ordering.h"
+#include "species/species_settings.h"
+
 namespace tarnel {
 
 inline constexpr std::string_view kProgramVersion = "1.10";
@@ -32,29 +35,24 @@ inline constexpr std::int32_t kWriteMode = 0;
 inline constexpr std::int32_t kOrdering = -1;
 }  // namespace defaults
 
-/// Values of `ordering` that the usage text names; any other non-zero value orders like
-/// kShortestFirst.
-namespace ordering {
-inline constexpr std::int32_t kUnsorted = 0;
-inline constexpr std::int32_t kLongestFirst = -1;
-inline constexpr std::int32_t kShortestFirst = 1;
-inline constexpr std::int32_t kByIdentifier = 2;
-}  // namespace ordering
+/// The directories, extensions and modes are what each species reads (SpeciesSettings); the
+/// rest is the run's own.
+struct RunSettings : SpeciesSettings {
+  RunSettings()
+      : SpeciesSettings{std::string(defaults::kInputPath),
+                        std::string(defaults::kOutputPath),
+                        std::string(defaults::kOutputExtension),
+                        std::string(defaults::kStatusPath),
+                        std::string(defaults::kStatusExtension),
+                        std::string(defaults::kDuplicatesPath),
+                        std::string(defaults::kDuplicatesExtension),
+                        defaults::kCopyMode,
+                        defaults::kStatusMode,
+                        defaults::kWriteMode,
+                        defaults::kOrdering} {}
 
-struct RunSettings {
   std::string active_species;
   std::string all_species;
-  std::string input_path{defaults::kInputPath};
-  std::string output_path{defaults::kOutputPath};
-  std::string output_extension{defaults::kOutputExtension};
-  std::string status_path{defaults::kStatusPath};
-  std::string status_extension{defaults::kStatusExtension};
-  std::string duplicates_path{defaults::kDuplicatesPath};
-  std::string duplicates_extension{defaults::kDuplicatesExtension};
-  std::int32_t copy_mode = defaults::kCopyMode;
-  std::int32_t status_mode = defaults::kStatusMode;
-  std::int32_t write_mode = defaults::kWriteMode;
-  std::int32_t ordering = defaults::kOrdering;
 
   // Long options, beyond the single letters: all off unless given.
   bool strict = false;                     // --strict

@@ -2,7 +2,7 @@
 
 #include <unordered_map>
 
-#include "run/line_reader.h"
+#include "base/line_reader.h"
 
 namespace tarnel {
 namespace {

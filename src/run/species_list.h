@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "run/console.h"
+#include "base/console.h"
 #include "run/exit_codes.h"
-#include "run/file_system.h"
+#include "base/file_system.h"
 
 namespace tarnel {
 

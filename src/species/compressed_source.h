@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "run/file_system.h"
+#include "base/file_system.h"
 
 namespace tarnel {
 

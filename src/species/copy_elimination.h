@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "run/console.h"
+#include "base/console.h"
 #include "species/protein.h"
 
 namespace tarnel {

@@ -5,7 +5,7 @@
 #include <limits>
 #include <new>
 
-#include "run/line_reader.h"
+#include "base/line_reader.h"
 #include "species/compressed_source.h"
 
 namespace tarnel {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "run/console.h"
-#include "run/file_system.h"
+#include "base/console.h"
+#include "base/file_system.h"
 #include "species/protein.h"
 
 namespace tarnel {

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "run/background_thread.h"
+#include "base/background_thread.h"
 
 namespace tarnel {
 

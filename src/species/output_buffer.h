@@ -12,7 +12,7 @@
 #include <string_view>
 #include <thread>
 
-#include "run/file_system.h"
+#include "base/file_system.h"
 
 namespace tarnel {
 

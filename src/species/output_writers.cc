@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "run/text_format.h"
+#include "base/text_format.h"
 
 namespace tarnel {
 
@@ -42,9 +42,9 @@ void write_fasta_entry(OutputBuffer& file, const ProteinRecord& protein) {
   file.pass_full_blocks();
 }
 
-std::string build_status_mask(const ActivationMask& mask, std::int32_t species_index) {
+std::string build_status_mask(std::string_view mask, std::int32_t species_index) {
   if (mask[static_cast<std::size_t>(species_index)] == '.') return std::string(mask.size(), '.');
-  return mask;
+  return std::string(mask);
 }
 
 void write_status_line(OutputBuffer& file, const ProteinRecord& protein,

@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "run/species_list.h"
 #include "species/output_buffer.h"
 #include "species/protein.h"
 
@@ -17,8 +16,9 @@ inline constexpr std::size_t kResiduesPerLine = 80;
 /// ">" and the identifier, then the sequence in lines of 80 residues; no empty line.
 void write_fasta_entry(OutputBuffer& file, const ProteinRecord& protein);
 
-/// All '.' for an active species; otherwise the activation mask itself.
-std::string build_status_mask(const ActivationMask& mask, std::int32_t species_index);
+/// All '.' for an active species; otherwise the activation mask itself ('.' for each active
+/// species of the full list, a blank for every other).
+std::string build_status_mask(std::string_view mask, std::int32_t species_index);
 
 /// Header line number (7 columns), ordinal (6), sequence length (5), then the status mask.
 void write_status_line(OutputBuffer& file, const ProteinRecord& protein,

@@ -11,7 +11,7 @@
 #include <unistd.h>
 #endif
 
-#include "run/background_thread.h"
+#include "base/background_thread.h"
 
 namespace tarnel {
 namespace {

@@ -4,7 +4,6 @@
 #include <limits>
 #include <vector>
 
-#include "run/run_settings.h"
 #include "species/introspective_sort.h"
 
 namespace tarnel {

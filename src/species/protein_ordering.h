@@ -10,6 +10,15 @@
 
 namespace tarnel {
 
+/// Values of `ordering` that the usage text names; any other non-zero value orders like
+/// kShortestFirst.
+namespace ordering {
+inline constexpr std::int32_t kUnsorted = 0;
+inline constexpr std::int32_t kLongestFirst = -1;
+inline constexpr std::int32_t kShortestFirst = 1;
+inline constexpr std::int32_t kByIdentifier = 2;
+}  // namespace ordering
+
 /// True when `a` is written before `b`. With `ordering` 2: by identifier. Otherwise by sequence
 /// length (longest first for -1, shortest first for any other value), then by sequence bytes,
 /// then by identifier. Texts compare as unsigned bytes, a prefix first.

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "run/background_thread.h"
+#include "base/background_thread.h"
 #include "species/copy_elimination.h"
 #include "species/fasta_reader.h"
 #include "species/memory_prefetch.h"
@@ -43,18 +43,18 @@ void ask_for_texts(const ProteinRecord& protein) {
 // One kind of output file of a species: where it goes and what its messages call it.
 struct OutputKind {
   std::string_view noun;  // as in "can't create <noun> file "
-  const std::string RunSettings::*directory;
-  const std::string RunSettings::*extension;
+  const std::string SpeciesSettings::*directory;
+  const std::string SpeciesSettings::*extension;
 };
 
-constexpr OutputKind kDuplicatesKind{"duplicate", &RunSettings::duplicates_path,
-                                     &RunSettings::duplicates_extension};
-constexpr OutputKind kStatusKind{"status", &RunSettings::status_path,
-                                 &RunSettings::status_extension};
-constexpr OutputKind kFastaKind{"output FASTA", &RunSettings::output_path,
-                                &RunSettings::output_extension};
+constexpr OutputKind kDuplicatesKind{"duplicate", &SpeciesSettings::duplicates_path,
+                                     &SpeciesSettings::duplicates_extension};
+constexpr OutputKind kStatusKind{"status", &SpeciesSettings::status_path,
+                                 &SpeciesSettings::status_extension};
+constexpr OutputKind kFastaKind{"output FASTA", &SpeciesSettings::output_path,
+                                &SpeciesSettings::output_extension};
 
-std::string path_of(const RunSettings& settings, const OutputKind& kind,
+std::string path_of(const SpeciesSettings& settings, const OutputKind& kind,
                     std::string_view species_name) {
   std::string path = settings.*kind.directory;
   path.append(species_name).append(settings.*kind.extension);
@@ -83,12 +83,13 @@ void report(Console& console, SpeciesOutcome& outcome, std::string_view what,
 
 // Everything but the heading and the failure for want of memory, which the caller handles.
 void process_read_species(const SpeciesContext& context, std::int32_t species_index,
-                          const ActivationMask& mask, std::int64_t species_start_clock,
+                          const std::string& mask, std::int64_t species_start_clock,
                           SpeciesOutcome& outcome, InputUse& input);
 
 }  // namespace
 
-std::vector<std::string> output_paths(const RunSettings& settings, std::string_view species_name) {
+std::vector<std::string> output_paths(const SpeciesSettings& settings,
+                                      std::string_view species_name) {
   std::vector<std::string> paths;
   if (settings.copy_mode == 1) paths.push_back(path_of(settings, kDuplicatesKind, species_name));
   if (settings.status_mode == 1) paths.push_back(path_of(settings, kStatusKind, species_name));
@@ -104,14 +105,14 @@ std::string species_heading(std::string_view name) {
 }
 
 SpeciesOutcome process_species(const SpeciesContext& context, std::int32_t species_index,
-                               const ActivationMask& mask, std::int64_t species_start_clock) {
+                               const std::string& mask, std::int64_t species_start_clock) {
   Console& console = context.console;
   const auto index = static_cast<std::size_t>(species_index);
-  console << species_heading(context.master.names[index]);
+  console << species_heading(context.names[index]);
   console.flush();  // the heading shows while a large species is read
 
   SpeciesOutcome outcome;
-  outcome.fasta_path = context.settings.input_path + context.master.file_names[index];
+  outcome.fasta_path = context.settings.input_path + context.file_names[index];
   InputUse input;  // out here, so that a species that runs out of memory still tells it
   try {
     process_read_species(context, species_index, mask, species_start_clock, outcome, input);
@@ -135,13 +136,13 @@ SpeciesOutcome process_species(const SpeciesContext& context, std::int32_t speci
 namespace {
 
 void process_read_species(const SpeciesContext& context, std::int32_t species_index,
-                          const ActivationMask& mask, std::int64_t species_start_clock,
+                          const std::string& mask, std::int64_t species_start_clock,
                           SpeciesOutcome& outcome, InputUse& input) {
-  const RunSettings& settings = context.settings;
+  const SpeciesSettings& settings = context.settings;
   Console& console = context.console;
   const auto index = static_cast<std::size_t>(species_index);
-  const std::string& species_name = context.master.names[index];
-  const std::string& file_name = context.master.file_names[index];
+  const std::string& species_name = context.names[index];
+  const std::string& file_name = context.file_names[index];
 
   ProteinSet proteins;
   const std::size_t read_start = console.line_length();

@@ -9,19 +9,20 @@
 #include <string_view>
 #include <vector>
 
-#include "run/clock.h"
-#include "run/console.h"
-#include "run/file_system.h"
-#include "run/run_settings.h"
-#include "run/species_list.h"
+#include "base/clock.h"
+#include "base/console.h"
+#include "base/file_system.h"
 #include "species/copy_elimination.h"
+#include "species/species_settings.h"
 
 namespace tarnel {
 
 /// What every species of a run shares; it does not change while species are processed.
 struct SpeciesContext {
-  const RunSettings& settings;
-  const SpeciesList& master;
+  const SpeciesSettings& settings;
+  // The full list: species are known by their index in it.
+  const std::vector<std::string>& names;
+  const std::vector<std::string>& file_names;
   Console& console;
   FileSystem& files;
   Clock& clock;
@@ -45,7 +46,8 @@ struct SpeciesOutcome {
 };
 
 /// The output files a species writes with these settings, in the order they are published.
-std::vector<std::string> output_paths(const RunSettings& settings, std::string_view species_name);
+std::vector<std::string> output_paths(const SpeciesSettings& settings,
+                                      std::string_view species_name);
 
 /// What begins a species' console line: its name and "...", in 36 columns.
 std::string species_heading(std::string_view name);
@@ -54,7 +56,7 @@ std::string species_heading(std::string_view name);
 /// abandoned: its message has ended its console line, and files from earlier runs are left
 /// exactly as they were. Running out of memory fails the species alone.
 SpeciesOutcome process_species(const SpeciesContext& context, std::int32_t species_index,
-                               const ActivationMask& mask, std::int64_t species_start_clock);
+                               const std::string& mask, std::int64_t species_start_clock);
 
 }  // namespace tarnel
 

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <utility>
 
-#include "run/host.h"
+#include "base/host.h"
 #include "run/run_settings.h"
 
 namespace tarnel {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "run/console.h"
-#include "run/host.h"
+#include "base/console.h"
+#include "base/host.h"
 #include "test_support.h"
 
 namespace tarnel {

@@ -24,7 +24,7 @@
 #include <thread>
 #endif
 
-#include "run/host_file_system.h"
+#include "base/host_file_system.h"
 #include "run/species_list.h"
 #include "species/fasta_reader.h"
 #include "test_support.h"

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "run/command_line.h"
-#include "run/console.h"
+#include "base/console.h"
 #include "run/driver.h"
-#include "run/host.h"
+#include "base/host.h"
 #include "test_support.h"
 
 namespace tarnel {

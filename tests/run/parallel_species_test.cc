@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "run/host.h"
+#include "base/host.h"
 #include "test_support.h"
 
 namespace tarnel {

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "run/line_reader.h"
+#include "base/line_reader.h"
 #include "test_support.h"
 
 namespace tarnel {

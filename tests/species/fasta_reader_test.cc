@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "run/line_reader.h"
+#include "base/line_reader.h"
 #include "test_support.h"
 
 namespace tarnel {

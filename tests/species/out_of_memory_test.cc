@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "run/host_file_system.h"
+#include "base/host_file_system.h"
 #include "test_support.h"
 
 namespace tarnel {

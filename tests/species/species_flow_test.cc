@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "run/host_file_system.h"
+#include "base/host_file_system.h"
 #include "test_support.h"
 
 namespace tarnel {
