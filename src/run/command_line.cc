@@ -81,20 +81,21 @@ void apply_value(const ValueOption& option, const std::string& value, RunSetting
 
 // Long options live in the one namespace the single letters never used: arguments that begin
 // with "--". Names match whole and exactly, so no command line that worked before changes.
-enum class LongKind { kHelp, kVersion, kStrict, kMakeDirectories, kSync, kReport, kOnly, kJobs };
+enum class LongKind { kHelp, kVersion, kSwitch, kReport, kOnly, kJobs };
 
 struct LongOption {
   std::string_view name;
   LongKind kind;
   std::string_view missing_message;  // empty for an option that takes no value
+  bool RunSettings::*on = nullptr;   // what a switch turns on
 };
 
 constexpr LongOption kLongOptions[] = {
     {"help", LongKind::kHelp, ""},
     {"version", LongKind::kVersion, ""},
-    {"strict", LongKind::kStrict, ""},
-    {"mkdir", LongKind::kMakeDirectories, ""},
-    {"sync", LongKind::kSync, ""},
+    {"strict", LongKind::kSwitch, "", &RunSettings::strict},
+    {"mkdir", LongKind::kSwitch, "", &RunSettings::make_directories},
+    {"sync", LongKind::kSwitch, "", &RunSettings::sync},
     {"report", LongKind::kReport, "Missing report file path"},
     {"only", LongKind::kOnly, "Missing species name"},
     {"jobs", LongKind::kJobs, "Missing number of jobs"},
@@ -293,9 +294,7 @@ ParseOutcome parse_command_line(const Arguments& arguments, RunSettings& setting
         print_version(console, program_name);
         return ParseOutcome::HelpShown;
       }
-      if (option->kind == LongKind::kStrict) settings.strict = true;
-      if (option->kind == LongKind::kMakeDirectories) settings.make_directories = true;
-      if (option->kind == LongKind::kSync) settings.sync = true;
+      if (option->kind == LongKind::kSwitch) settings.*option->on = true;
       if (!takes_value) continue;
       if (equals != std::string::npos || i + 1 < arguments.size()) {
         const std::string value =

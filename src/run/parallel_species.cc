@@ -200,12 +200,8 @@ class ParallelRun {
       } else if (const auto first = schedule_->start()) {
         // Species that are over at once are taken a few at a time: one at a time, the lock
         // went from thread to thread for each.
-        std::vector<std::int32_t> positions{*first};
-        while (positions.size() < at_once) {
-          const auto next = schedule_->start();
-          if (!next) break;
-          positions.push_back(*next);
-        }
+        const std::vector<std::int32_t> positions =
+            up_to(at_once, *first, [this] { return schedule_->start(); });
         for (const std::int32_t position : positions) {
           if (!runs_[index(position)]) runs_[index(position)] = std::make_unique<SpeciesRun>();
         }
@@ -230,12 +226,8 @@ class ParallelRun {
         at_once = quick ? std::min(at_once * 2, kMostAtOnce) : 1;
       } else if (const auto described_first = schedule_->to_describe()) {
         // A few at a time, looked at outside the lock: it takes system calls.
-        std::vector<std::int32_t> positions{*described_first};
-        while (positions.size() < kDescribedAtOnce) {
-          const auto next = schedule_->to_describe();
-          if (!next) break;
-          positions.push_back(*next);
-        }
+        const std::vector<std::int32_t> positions =
+            up_to(kDescribedAtOnce, *described_first, [this] { return schedule_->to_describe(); });
         lock.unlock();
         std::vector<SpeciesNeeds> needs;
         for (const std::int32_t described : positions) needs.push_back(needs_of(described));
@@ -282,6 +274,18 @@ class ParallelRun {
     printed_ = to;
     heading_shown_ = to;
     printing_ = false;
+  }
+
+  // `first` and what `next` gives after it, `most` at the most.
+  template <typename Next>
+  static std::vector<std::int32_t> up_to(std::size_t most, std::int32_t first, Next next) {
+    std::vector<std::int32_t> positions{first};
+    while (positions.size() < most) {
+      const std::optional<std::int32_t> more = next();
+      if (!more) break;
+      positions.push_back(*more);
+    }
+    return positions;
   }
 
   bool ended(std::int32_t position) const {

@@ -1,7 +1,6 @@
 #include "run/run_report.h"
 
 #include <memory>
-#include <optional>
 
 #include "base/text_format.h"
 
@@ -36,8 +35,8 @@ void append_field(std::string& row, std::string_view text) {
 }
 
 template <typename Number>
-void append_number(std::string& row, std::optional<Number> number) {
-  if (number) row.append(DecimalText(*number).view());
+void append_number(std::string& row, Number number) {
+  row.append(DecimalText(number).view());
 }
 
 // Seconds with their milliseconds, as "12.345".
@@ -67,22 +66,22 @@ void RunReport::add(std::string_view species, const SpeciesOutcome& outcome,
   append_field(text_, outcome.reason);
   text_.push_back('\t');
   if (statistics) {
-    append_number(text_, std::optional<std::uint64_t>(statistics->proteins));
+    append_number(text_, statistics->proteins);
     text_.push_back('\t');
-    append_number(text_, std::optional<std::int64_t>(statistics->copy_count));
+    append_number(text_, std::int64_t{statistics->copy_count});
     text_.push_back('\t');
-    append_number(text_, std::optional<std::int64_t>(statistics->max_copies));
+    append_number(text_, std::int64_t{statistics->max_copies});
     text_.push_back('\t');
-    append_number(text_, std::optional<std::int64_t>(statistics->group_count));
+    append_number(text_, std::int64_t{statistics->group_count});
   } else {
     text_.append("\t\t\t");
   }
   text_.push_back('\t');
-  append_number(text_, outcome.written);
+  if (outcome.written) append_number(text_, *outcome.written);
   text_.push_back('\t');
   append_seconds(text_, elapsed_millis);
   text_.push_back('\t');
-  append_number(text_, std::optional<std::uint64_t>(outcome.bytes_read));
+  append_number(text_, outcome.bytes_read);
   text_.push_back('\n');
 }
 

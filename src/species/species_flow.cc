@@ -126,10 +126,8 @@ SpeciesOutcome process_species(const SpeciesContext& context, std::int32_t speci
     outcome.message = console.last_line().substr(start);
     outcome.error = ENOMEM;
     outcome.reason = std::strerror(ENOMEM);
-    outcome.written.reset();
-    outcome.end_clock.reset();
-    outcome.bytes_read = input.bytes_read;
   }
+  outcome.bytes_read = input.bytes_read;
   return outcome;
 }
 
@@ -148,7 +146,6 @@ void process_read_species(const SpeciesContext& context, std::int32_t species_in
   const std::size_t read_start = console.line_length();
   const bool complete =
       read_fasta(context.files, console, settings.input_path, file_name, proteins, &input);
-  outcome.bytes_read = input.bytes_read;
   if (!complete) {
     outcome.message = console.last_line().substr(read_start);
     outcome.error = input.error;
