@@ -16,6 +16,7 @@
 
 #include "base/clock.h"
 #include "base/file_system.h"
+#include "memory_file_system.h"
 
 namespace tarnel::testing {
 
@@ -35,38 +36,6 @@ class FakeClock final : public Clock {
  private:
   std::mutex mutex_;
   std::deque<std::int64_t> readings_;
-};
-
-/// A mutex that a copy of its owner does not share: each copy locks its own.
-struct OwnMutex {
-  OwnMutex() = default;
-  OwnMutex(const OwnMutex&) {}
-  OwnMutex& operator=(const OwnMutex&) { return *this; }
-  std::mutex mutex;
-};
-
-/// Files as a map from path to bytes. Directories exist when listed; a file can be created only
-/// in one that does. Failures can be injected per path; staged files only reach `files` when
-/// published, all of a publication or none. Species on several threads may use it at once; the
-/// tests read its members once the run is over.
-class MemoryFileSystem final : public FileSystem {
- public:
-  std::map<std::string, std::string> files;
-  std::set<std::string> directories{""};
-  std::set<std::string> read_error;     // reading fails after one block's worth
-  std::set<std::string> write_error;    // writes fail
-  std::set<std::string> full_once;      // the first file staged at the path meets a full disk
-  std::set<std::string> publish_error;  // the final rename fails
-  std::size_t block_bytes = 1 << 20;    // largest block a read returns
-  int staged_alive = 0;                 // staged files not yet destroyed
-  bool sync = false;                    // as last set
-  OwnMutex guard;                       // over every member while a run goes on
-
-  std::unique_ptr<ByteSource> open_for_reading(const std::string& path) override;
-  std::unique_ptr<StagedFile> stage(const std::string& path) override;
-  bool make_directories(const std::string& path) override;
-  std::size_t publish(std::span<StagedFile* const> staged) override;
-  void set_sync(bool on) override { sync = on; }
 };
 
 /// Three species of which the second is active; the third has no FASTA file.
