@@ -2,28 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "base/console.h"
-#include "base/host.h"
 #include "run/driver.h"
 #include "species/fasta_reader.h"
 
 namespace tarnel::testing {
-
-MemoryFileSystem three_species() {
-  MemoryFileSystem files;
-  files.directories = {"", "status/", "dup/"};
-  files.files["all.txt"] = "h\nEscherichia_coli\tecoli.fa\nHomo_sapiens\thuman.fa\nMus\tmouse.fa\n";
-  files.files["act.txt"] = "h\nHomo_sapiens\thuman.fa\n";
-  files.files["protein/ecoli.fa"] = ">e1\nMKV\n>e2\nMKV\n>e3\nAA\n";
-  files.files["protein/human.fa"] = ">h1 desc\nMA\n";
-  return files;
-}
-
-std::string banner(const std::vector<std::string>& arguments) {
-  std::string text = "\ntarnel v1.10:";
-  for (std::size_t i = 1; i < arguments.size(); ++i) text += " " + arguments[i];
-  return text + "\n\n";
-}
 
 int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock& clock,
              FileSystem& files, std::string* err) {

@@ -5,12 +5,7 @@
 
 #include <cstdint>
 #include <deque>
-#include <map>
-#include <memory>
 #include <mutex>
-#include <optional>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,12 +32,6 @@ class FakeClock final : public Clock {
   std::mutex mutex_;
   std::deque<std::int64_t> readings_;
 };
-
-/// Three species of which the second is active; the third has no FASTA file.
-MemoryFileSystem three_species();
-
-/// The banner a run with these arguments prints first.
-std::string banner(const std::vector<std::string>& arguments);
 
 /// Runs the tool in-process; returns the exit code, fills `out` with the console text (and
 /// `err`, when given, with what went to standard error).
