@@ -123,11 +123,11 @@ TEST_F(HostFileSystemTest, ContentBytesFromTheGzipTrailerOfOneMemberOrTheStoredS
 // Leftovers of killed runs, removed by the first file staged in their directory: only files
 // named exactly as temporaries are, unmodified for 10 minutes, of a process not running here.
 TEST_F(HostFileSystemTest, OnlyOldTemporariesOfEndedProcessesAreRemoved) {
+  // Process 0x7ffffffc (zik0zg in base 36) is never one here; 1z141z3 is the largest number.
   const std::tuple<std::string, int, bool> kCases[] = {
-      {".tnzik0zg-1", 11, true},  // 0x7ffffffc: never a process number here
-      {".tnzik0zg-2", 9, false}, {".tnzik0zg-Z", 11, false},
-      {".tnzik0zg-", 11, false}, {".tnzik0zg-3x.tmp", 11, false},
-      {"tnzik0zg-4", 11, false}, {".tn1z141z3-1", 11, true},  // the largest
+      {".tnzik0zg-1", 11, true},  {".tnzik0zg-2", 9, false},       {".tnzik0zg-Z", 11, false},
+      {".tnzik0zg-", 11, false},  {".tnzik0zg-3x.tmp", 11, false}, {"tnzik0zg-4", 11, false},
+      {".tn1z141z3-1", 11, true},
 #ifndef _WIN32
       {".tn1-2", 11, false},  // init: running, another user's unless we are root
 #endif

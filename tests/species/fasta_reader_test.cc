@@ -26,7 +26,6 @@ TEST(FastaReader, ReadsRecordsAndReportsTheFirstBadLine) {
        "P1|MKVLLA|0|1\nP2|MK|29|4\n"},
       {"identifier ends at a bar", ">sp|P12345|NAME_HUMAN Name\nMK\n", "sp|MK|0|1\n"},
       {"identifier ends at a tab", ">P12345\tgene\nMK\n", "P12345|MK|0|1\n"},
-      {"> alone", ">\nMK\n", "|MK|0|1\n"},
       {"a NUL ends header and sequence text", ">AB\0CD x\nMK\0ZZ\nLL\n"s, "AB|MKLL|0|1\n"},
       {"a CR cuts a sequence line", ">A\nMK\rZZ\nLL\n", "A|MKLL|0|1\n"},
       {"blank-only lines stay", ">A\n  \nMK\n", "A|  MK|0|1\n"},
