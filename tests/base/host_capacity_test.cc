@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+#include <algorithm>
 #include <string>
 #include <tuple>
 
@@ -46,6 +51,17 @@ TEST(HostCapacityTest, ControlGroupLimitsOfTheGroupAndEveryGroupAbove) {
   // Whatever limits this host has, they leave a processor and some memory.
   const HostCapacity capacity = measure_host_capacity();
   EXPECT_TRUE(capacity.processors >= 1 && capacity.memory_bytes > 0);
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // An address-space limit (ulimit -v) bounds it too; sanitizers reserve more than any such.
+  rlimit saved{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_AS, &saved));
+  rlimit lowered = saved;
+  lowered.rlim_cur = std::min<rlim_t>(saved.rlim_cur, capacity.memory_bytes / 2);
+  ASSERT_EQ(0, setrlimit(RLIMIT_AS, &lowered));
+  const std::uint64_t limited = measure_host_capacity().memory_bytes;
+  setrlimit(RLIMIT_AS, &saved);
+  EXPECT_LE(limited, lowered.rlim_cur);
+#endif
 }
 
 }  // namespace

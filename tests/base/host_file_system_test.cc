@@ -187,6 +187,11 @@ TEST_F(HostFileSystemTest, AReplacedFileKeepsItsPermissionsAndGroupANewOneTheUma
     EXPECT_EQ(mode != 0 ? mode : 0666 & ~umask_now, info.st_mode & 07777);
     EXPECT_TRUE(geteuid() != 0 || group == info.st_gid) << info.st_gid;
   }
+  // A directory made for outputs lets its owner in, as root or not.
+  ASSERT_TRUE(files_.make_directories(path("made/deeper")));
+  struct stat info;
+  ASSERT_EQ(0, stat(path("made/deeper").c_str(), &info));
+  EXPECT_EQ(0777 & ~umask_now, info.st_mode & 07777);
 }
 
 TEST_F(HostFileSystemTest, AFifoOrDeviceIsWrittenInPlace) {
