@@ -87,7 +87,7 @@ diff -r before killed || fail "SIGINT left files other than the run before's"
 
 # SIGKILL leaves the temporaries; the next run keeps them while they are fresh, removes them
 # once they are old, and its outputs are whole.
-stop KILL killed active.txt all.txt
+stop KILL killed --jobs 1 active.txt all.txt
 (($(temporaries killed) == 3)) || fail "$(temporaries killed) temporaries after SIGKILL, not 3"
 run killed active.txt all.txt
 (($(temporaries killed) == 3)) || fail "fresh temporaries were removed"
