@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "median_time.h"
 #include "base/console.h"
 #include "base/host_file_system.h"
+#include "median_time.h"
 #include "species/fasta_reader.h"
 #include "species/sequence_index.h"
 
@@ -28,7 +28,7 @@ std::vector<std::int32_t> with_table(const ProteinSet& proteins) {
   std::vector<std::int32_t> first(proteins.size());
   tarnel::SequenceIndex index(proteins, proteins.size());
   for (std::size_t i = 0; i < proteins.size(); ++i) {
-    first[i] = index.insert_or_find(static_cast<std::int32_t>(i));
+    first[i] = index.insert_or_find(static_cast<std::int32_t>(i)).value_or(-1);
   }
   return first;
 }

@@ -22,11 +22,11 @@ CopyStatistics find_copies(ProteinSet& proteins) {
     const std::uint64_t hash = hashes[i % kAhead];
     if (i + kAhead < count)
       hashes[i % kAhead] = index.hash_of(static_cast<std::int32_t>(i + kAhead));
-    const std::int32_t first = index.insert_or_find(position, hash);
-    if (first < 0) continue;
+    const std::optional<std::int32_t> first = index.insert_or_find(position, hash);
+    if (!first) continue;
     proteins[i].is_copy = true;
     ++statistics.copy_count;
-    std::vector<std::int32_t>& copies = proteins[static_cast<std::size_t>(first)].copies;
+    std::vector<std::int32_t>& copies = proteins[static_cast<std::size_t>(*first)].copies;
     if (copies.empty()) ++statistics.group_count;
     copies.push_back(position);
     const auto length = static_cast<std::int32_t>(copies.size());

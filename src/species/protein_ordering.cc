@@ -67,24 +67,6 @@ struct ByIdentifier {
   }
 };
 
-// Moves every record to its new position: the record now at position i is the one that was at
-// order[i]. Follows the permutation's cycles, so each record moves once and none is copied.
-void apply_order(std::vector<ProteinRecord>& records, std::vector<std::int32_t>& order) {
-  for (std::size_t start = 0; start < order.size(); ++start) {
-    if (order[start] < 0 || static_cast<std::size_t>(order[start]) == start) continue;
-    ProteinRecord held = std::move(records[start]);
-    std::size_t hole = start;
-    for (;;) {
-      const auto from = static_cast<std::size_t>(order[hole]);
-      order[hole] = -1;
-      if (from == start) break;
-      records[hole] = std::move(records[from]);
-      hole = from;
-    }
-    records[hole] = std::move(held);
-  }
-}
-
 }  // namespace
 
 bool compare_proteins(const ProteinRecord& a, const ProteinRecord& b, std::int32_t ordering) {
@@ -125,22 +107,6 @@ std::vector<std::int32_t> written_order(const ProteinSet& proteins, std::int32_t
   std::vector<std::int32_t> order(keys.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = keys[i].position;
   return order;
-}
-
-void order_proteins(ProteinSet& proteins, std::int32_t ordering, std::int32_t copy_mode) {
-  std::vector<ProteinRecord>& records = proteins.records;
-  std::vector<std::int32_t> order = written_order(proteins, ordering);
-  apply_order(records, order);
-
-  // Before sorting, a record's position was its ordinal; the table maps it to the new one.
-  std::vector<std::int32_t> position_table(records.size(), 0);
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    position_table[static_cast<std::size_t>(records[i].ordinal)] = static_cast<std::int32_t>(i);
-  }
-  if (copy_mode != 1) return;
-  for (ProteinRecord& record : records) {
-    for (std::int32_t& copy : record.copies) copy = position_table[static_cast<std::size_t>(copy)];
-  }
 }
 
 }  // namespace tarnel

@@ -30,10 +30,6 @@ bool compare_proteins(const ProteinRecord& a, const ProteinRecord& b, std::int32
 /// Expects the records in input order (position equal to ordinal).
 std::vector<std::int32_t> written_order(const ProteinSet& proteins, std::int32_t ordering);
 
-/// Sorts the records in place into the order of `written_order` and renumbers every copies list
-/// to the new positions. Expects the records in input order (position equal to ordinal).
-void order_proteins(ProteinSet& proteins, std::int32_t ordering, std::int32_t copy_mode);
-
 }  // namespace tarnel
 
 #endif  // TARNEL_SPECIES_PROTEIN_ORDERING_H_

@@ -73,7 +73,7 @@ std::uint64_t SequenceIndex::hash_of(std::int32_t position) const {
   return h;
 }
 
-std::int32_t SequenceIndex::insert_or_find(std::int32_t position, std::uint64_t h) {
+std::optional<std::int32_t> SequenceIndex::insert_or_find(std::int32_t position, std::uint64_t h) {
   const std::string_view key = proteins_[static_cast<std::size_t>(position)].sequence;
   const auto tag = static_cast<std::uint32_t>(h >> 32);
   for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
@@ -81,7 +81,7 @@ std::int32_t SequenceIndex::insert_or_find(std::int32_t position, std::uint64_t 
     if (slot.position < 0) {
       slot.hash_tag = tag;
       slot.position = position;
-      return -1;
+      return std::nullopt;
     }
     if (slot.hash_tag == tag &&
         proteins_[static_cast<std::size_t>(slot.position)].sequence == key) {

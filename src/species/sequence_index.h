@@ -3,6 +3,7 @@
 #define TARNEL_SPECIES_SEQUENCE_INDEX_H_
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -23,13 +24,13 @@ class SequenceIndex {
  public:
   SequenceIndex(const ProteinSet& proteins, std::size_t expected_entries);
 
-  /// Adds `position` under its record's sequence unless that sequence is present; returns -1
-  /// when it was added, else the position stored for the sequence.
-  std::int32_t insert_or_find(std::int32_t position) {
+  /// Adds `position` under its record's sequence unless that sequence is present; returns the
+  /// position stored for the sequence, or nothing when `position` was added.
+  std::optional<std::int32_t> insert_or_find(std::int32_t position) {
     return insert_or_find(position, hash_of(position));
   }
   /// The same, with the hash of the record's sequence already computed by `hash_of`.
-  std::int32_t insert_or_find(std::int32_t position, std::uint64_t hash);
+  std::optional<std::int32_t> insert_or_find(std::int32_t position, std::uint64_t hash);
 
   /// The hash of the sequence at `position`; asking for it also asks the memory for the slot
   /// where the search will begin, so that a caller working a few records ahead finds it there.
