@@ -9,6 +9,7 @@ set(TARNEL_PERFORMANCE_SWITCHES
     ORDER_BESIDE  # a large species is ordered on a helper while its copies are found
     FORMAT_BESIDE # a large species' status and duplicates are formatted beside its FASTA file
     RELEASER      # helper threads let go of replaced files and flush directories
+    MALLOPT       # freed megabyte blocks stay in the heap for the next species
 )
 foreach(switch IN LISTS TARNEL_PERFORMANCE_SWITCHES)
   option(TARNEL_${switch} "Performance mechanism ${switch} (see cmake/performance_switches.cmake)" ON)
