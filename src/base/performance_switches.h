@@ -4,12 +4,7 @@
 #ifndef TARNEL_BASE_PERFORMANCE_SWITCHES_H_
 #define TARNEL_BASE_PERFORMANCE_SWITCHES_H_
 
-#if !defined(TARNEL_SPARE_CHUNK) || !defined(TARNEL_HUGE_PAGES) ||                                 \
-    !defined(TARNEL_BLOCK_WRITER) || !defined(TARNEL_PREFETCH) || !defined(TARNEL_ORDER_BESIDE) || \
-    !defined(TARNEL_FORMAT_BESIDE) || !defined(TARNEL_RELEASER)
-#error "the performance switches come from cmake/performance_switches.cmake"
-#endif
-
+// Each value comes from a definition that the build makes, so a build that forgets one fails.
 namespace tarnel::performance {
 
 inline constexpr bool kSpareChunk = TARNEL_SPARE_CHUNK != 0;
