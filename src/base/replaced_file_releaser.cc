@@ -10,13 +10,14 @@
 #endif
 
 #include "base/background_thread.h"
+#include "base/performance_switches.h"
 
 namespace tarnel {
 namespace {
 
 // Beyond this many, the caller closes handles itself rather than let them pile up.
 constexpr std::size_t kMostPending = 64;
-constexpr std::size_t kMostWorkers = 4;
+constexpr std::size_t kMostWorkers = performance::kReleaser ? 4 : 0;
 constexpr std::size_t kPendingPerWorker = 4;
 
 // Nobody is left to hear of a failed flush: the species it served has been reported.
@@ -37,6 +38,7 @@ void close_handle(int handle, bool sync_first) {
 
 int ReplacedFileReleaser::hold(const std::string& path) {
 #if defined(O_PATH) && !defined(_WIN32)
+  if (!performance::kReleaser) return -1;  // the removal then frees the file where it happens
   // A path-only handle: no permission needed, and a FIFO or device at the path is not opened.
   return open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
 #else

@@ -23,6 +23,7 @@
 #include "base/host.h"
 #include "base/host_file_system.h"
 #include "base/interrupt_cleanup.h"
+#include "base/performance_switches.h"
 #include "run/parallel_species.h"
 #include "run/run_report.h"
 #include "run/species_list.h"
@@ -178,6 +179,7 @@ namespace {
 // heap, a freed block that no later block fits would only add to the peak.
 void keep_freed_blocks_for_the_next_species() {
 #if defined(__GLIBC__)
+  if (!performance::kMallopt) return;
   mallopt(M_MMAP_THRESHOLD, 4 << 20);
   mallopt(M_TRIM_THRESHOLD, 128 << 20);
 #endif

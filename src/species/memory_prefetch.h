@@ -2,12 +2,14 @@
 #ifndef TARNEL_SPECIES_MEMORY_PREFETCH_H_
 #define TARNEL_SPECIES_MEMORY_PREFETCH_H_
 
+#include "base/performance_switches.h"
+
 namespace tarnel {
 
 /// Only a hint: where the compiler has no way to give it, nothing happens.
 inline void ask_for(const void* bytes) {
 #if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(bytes);
+  if (performance::kPrefetch) __builtin_prefetch(bytes);
 #else
   (void)bytes;
 #endif

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "base/background_thread.h"
+#include "base/performance_switches.h"
 
 namespace tarnel {
 
@@ -58,7 +59,7 @@ OutputBuffer::~OutputBuffer() = default;
 void OutputBuffer::pass_on(bool last) {
   if (bytes_.empty()) return;
   // A file of a block or two is written at once: a thread would cost more than it saves.
-  if (writer_ == nullptr && block_passed_ && !last && !no_helper_ &&
+  if (performance::kBlockWriter && writer_ == nullptr && block_passed_ && !last && !no_helper_ &&
       (idle_threads_ == nullptr || idle_threads_->load() > 0)) {
     try {
       writer_ = std::make_unique<BlockWriter>(file_);

@@ -12,6 +12,7 @@
 #endif
 
 #include "base/background_thread.h"
+#include "base/performance_switches.h"
 
 namespace tarnel {
 namespace {
@@ -27,6 +28,7 @@ constexpr std::size_t kHugePagesFrom = std::size_t{1} << 22;
 // writing then visit the texts in scattered order, missing the TLB at almost every protein.
 void prefer_huge_pages(char* bytes, std::size_t size) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (!performance::kHugePages) return;
   const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   const auto start = reinterpret_cast<std::uintptr_t>(bytes);
   const std::uintptr_t begin = (start + page - 1) / page * page;
@@ -92,7 +94,7 @@ void TextArena::grow(std::size_t extra) {
   Chunk fresh = new_chunk(capacity);
   // A species that has filled a large chunk is likely to fill the next as well.
   const std::size_t next_capacity = std::min(capacity * 2, kLargestChunkBytes);
-  if (next_capacity >= kHugePagesFrom) prepare_spare(next_capacity);
+  if (performance::kSpareChunk && next_capacity >= kHugePagesFrom) prepare_spare(next_capacity);
   if (building_size_ > 0) std::memcpy(fresh.bytes.get(), building_start_, building_size_);
   // A chunk that held nothing but the text being built is no longer needed.
   if (!chunks_.empty() && chunks_.back().used == 0) {

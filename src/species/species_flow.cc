@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/background_thread.h"
+#include "base/performance_switches.h"
 #include "species/copy_elimination.h"
 #include "species/fasta_reader.h"
 #include "species/memory_prefetch.h"
@@ -162,7 +163,8 @@ void process_read_species(const SpeciesContext& context, std::int32_t species_in
     // A large species is ordered on another thread while its copies are looked for: both
     // read the texts, and neither writes what the other reads.
     std::optional<BackgroundTask> ordering;
-    if (drop_copies && proteins.size() >= kRecordsWorthAHelper && processor_to_spare(context)) {
+    if (performance::kOrderBeside && drop_copies && proteins.size() >= kRecordsWorthAHelper &&
+        processor_to_spare(context)) {
       ordering.emplace(find_order);
     }
     if (drop_copies) outcome.statistics = eliminate_copies(proteins, console);
@@ -225,8 +227,8 @@ void process_read_species(const SpeciesContext& context, std::int32_t species_in
     return output ? &*output->buffer : nullptr;
   };
   std::int64_t written = 0;
-  if (fasta && (status || duplicates) && records.size() >= kRecordsWorthAHelper &&
-      processor_to_spare(context)) {
+  if (performance::kFormatBeside && fasta && (status || duplicates) &&
+      records.size() >= kRecordsWorthAHelper && processor_to_spare(context)) {
     // The FASTA file is formatted here, the others beside it.
     BackgroundTask others(
         [&] { write_records(nullptr, buffer_of(status), buffer_of(duplicates)); });
