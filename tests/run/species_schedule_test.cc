@@ -73,6 +73,7 @@ TEST(SpeciesScheduleTest, KeepsTheOrderOfSpeciesThatShareAFileAndStaysWithinTheM
     std::set<std::int32_t> short_of_space;
     std::string log;
   };
+  // clang-format off: a case a line
   const Case kCases[] = {
       {"independent", {{}, {}, {}}, 2, 10, {}, "s0 s1 e0 s2 e1 e2 "},
       {"one job", {{}, {}}, 1, 10, {}, "s0 e0 s1 e1 "},
@@ -108,6 +109,7 @@ TEST(SpeciesScheduleTest, KeepsTheOrderOfSpeciesThatShareAFileAndStaysWithinTheM
        10,
        {},
        "s0 e0 s1 e1 s2 e2 s3 e3 s4 e4 "},
+      {"exactly the budget fits", {{{}, {}, 6}, {{}, {}, 4}}, 2, 10, {}, "s0 s1 e0 e1 "},
       {"short of space with others: once more, alone",
        {{}, {}, {}},
        2,
@@ -116,6 +118,7 @@ TEST(SpeciesScheduleTest, KeepsTheOrderOfSpeciesThatShareAFileAndStaysWithinTheM
        "s0 s1 r0 e1 s0 e0 s2 e2 "},
       {"short of space alone: ended", {{}, {}}, 1, 10, {0}, "s0 e0 s1 e1 "},
   };
+  // clang-format on
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.log, simulate(c.species, c.jobs, c.budget, c.short_of_space));
