@@ -169,6 +169,7 @@ TEST(RunTest, EachRunEndsWithItsConsoleFilesAndExitCode) {
       {"--jobs +2 " + lists, 1, "Bad number of jobs +2\n"},
       {"--jobs 2x " + lists, 1, "Bad number of jobs 2x\n"},
       {"--jobs 99999999999999999999 " + lists, 0, full},
+      {"--jobs 10 " + lists, 0, full},
       {"act.txt all.txt third", 0, "Extra argument third ignored\n" + full},
       // The lists.
       {"act.txt none", 2, "Bad or missing list of all species none\n"},
