@@ -222,6 +222,9 @@ TEST(RunTest, EachRunEndsWithItsConsoleFilesAndExitCode) {
        activate + line(e, e_stats + "can't create duplicate file nodir" + kSep + e + ".tsv") +
            summary(3, 0, 1),
        on(), on(st, kAbsent)},
+      // Long sequences are wrapped at 80 residues, whatever the input's line lengths.
+      {"-w 1 " + lists, 0, "", on(ecoli, ">L\n" + std::string(170, 'K') + "\n"),
+       on(fas, ">L\n" + std::string(80, 'K') + "\n" + std::string(80, 'K') + "\nKKKKKKKKKK\n")},
       // Hostile input: a NUL byte ends a line's text, a CR alone ends no line, garbage is data.
       {"-w 1 " + lists, 0, "", on(ecoli, ">P1\0hidden\nMK\0V\n>P2 x\nMK\n"s), on(fas, ">P1\nMK\n")},
       {lists, 0, "", on(ecoli, ">P1 first\rMKV\r>P2\rMKV\r"), on(st, "", dup, "")},
