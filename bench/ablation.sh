@@ -28,13 +28,15 @@ generate single200 --species 1 --bytes 200000000 --seed 2 --crlf-every 0
 
 switches=$(sed -n '/^set(TARNEL_PERFORMANCE_SWITCHES/,/^)/{//!p}' cmake/performance_switches.cmake |
   awk '{print $1}')
-declare -A binary=([all]=$PWD/build-bench/tarnel)
-for switch in $switches; do
-  cmake -S . -B "build-ablation/$switch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    "-DTARNEL_$switch=OFF" >/dev/null
-  cmake --build "build-ablation/$switch" --target tarnel -j2 >/dev/null
-  binary[$switch]=$PWD/build-ablation/$switch/tarnel
+# Every binary built alike, the full one too, so that only the switch tells them apart.
+declare -A binary
+for build in all $switches; do
+  cmake -S . -B "build-ablation/$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    $([[ $build == all ]] || echo "-DTARNEL_$build=OFF") >/dev/null
+  cmake --build "build-ablation/$build" --target tarnel -j2 >/dev/null
+  binary[$build]=$PWD/build-ablation/$build/tarnel
 done
+builds=(all $switches)
 
 declare -A seconds  # "build case outputs" -> one time per round
 for ((round = 1; round <= rounds; round++)); do
@@ -42,7 +44,9 @@ for ((round = 1; round <= rounds; round++)); do
     dir=$bench_dir/$case
     cat "$dir"/protein/* >/dev/null
     for outputs in fresh replacing; do
-      for build in all $switches; do
+      # Each round starts with another build: none gains from always running first.
+      for ((i = 0; i < ${#builds[@]}; i++)); do
+        build=${builds[(i + round) % ${#builds[@]}]}
         # Fresh: no earlier outputs, and their removal's deferred work done before the clock.
         if [[ $outputs == fresh ]]; then rm -f "$dir"/status/* "$dir"/dup/* "$dir"/fasta/*; sync; fi
         start=$EPOCHREALTIME
