@@ -8,7 +8,6 @@ set(TARNEL_PERFORMANCE_SWITCHES
     PREFETCH      # memory asked for ahead of the copy search and the writing
     ORDER_BESIDE  # a large species is ordered on a helper while its copies are found
     FORMAT_BESIDE # a large species' status and duplicates are formatted beside its FASTA file
-    RELEASER      # helper threads let go of replaced files and flush directories
     MALLOPT       # freed megabyte blocks stay in the heap for the next species
 )
 foreach(switch IN LISTS TARNEL_PERFORMANCE_SWITCHES)

@@ -14,7 +14,6 @@
 #include "base/content_size.h"
 #include "base/host.h"
 #include "base/interrupt_cleanup.h"
-#include "base/replaced_file_releaser.h"
 
 #ifdef _WIN32
 #include <direct.h>
@@ -331,15 +330,9 @@ class HostStagedFile final : public StagedFile {
     state_ = back ? State::kWithdrawn : State::kStuck;
   }
 
-  void let_earlier_go(ReplacedFileReleaser& releaser) {
+  void let_earlier_go() {
     if (state_ != State::kNamed) return;
-    if (!aside_.empty()) {
-      // Held across its removal, which then frees nothing: its blocks are freed off this
-      // thread as the handle closes.
-      const int held = ReplacedFileReleaser::hold(aside_);
-      remove_file(aside_);
-      releaser.release(held);
-    }
+    if (!aside_.empty()) remove_file(aside_);
     state_ = State::kPublished;
   }
 
@@ -477,7 +470,7 @@ std::size_t HostFileSystem::publish(std::span<StagedFile* const> files) {
         return i;
       }
     }
-    for (std::size_t i = 0; i < files.size(); ++i) host(i).let_earlier_go(releaser_);
+    for (std::size_t i = 0; i < files.size(); ++i) host(i).let_earlier_go();
   }
   if (sync_) {
     // The renames last once their directories are flushed; each directory once, as the kinds
@@ -487,8 +480,13 @@ std::size_t HostFileSystem::publish(std::span<StagedFile* const> files) {
       if (host(i).in_place()) continue;
       std::string directory = directory_part(host(i).final_path());
       if (std::find(flushed.begin(), flushed.end(), directory) != flushed.end()) continue;
+      // The outputs are complete and named by now: a directory that cannot be flushed leaves
+      // them as safe as a run without the option would.
       const int handle = open_directory(directory);
-      if (handle >= 0) releaser_.release(handle, /*sync_first=*/true);
+      if (handle >= 0) {
+        flush_to_disk(handle);
+        close_file(handle);
+      }
       flushed.push_back(std::move(directory));
     }
   }

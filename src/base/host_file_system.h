@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "base/file_system.h"
-#include "base/replaced_file_releaser.h"
 #include "base/stale_temporaries.h"
 
 namespace tarnel {
@@ -26,7 +25,6 @@ class HostFileSystem final : public FileSystem {
   // Part of every temporary name, so names never repeat; species on several threads stage.
   std::atomic<std::uint32_t> temporaries_made_{0};
   bool sync_ = false;
-  ReplacedFileReleaser releaser_;
   StaleTemporaries stale_temporaries_;
 };
 

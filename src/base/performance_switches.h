@@ -13,7 +13,6 @@ inline constexpr bool kBlockWriter = TARNEL_BLOCK_WRITER != 0;
 inline constexpr bool kPrefetch = TARNEL_PREFETCH != 0;
 inline constexpr bool kOrderBeside = TARNEL_ORDER_BESIDE != 0;
 inline constexpr bool kFormatBeside = TARNEL_FORMAT_BESIDE != 0;
-inline constexpr bool kReleaser = TARNEL_RELEASER != 0;
 inline constexpr bool kMallopt = TARNEL_MALLOPT != 0;
 
 }  // namespace tarnel::performance
