@@ -1,16 +1,13 @@
-// Fakes for the seams of the tool (a scripted clock and a file system held in memory), and
-// ways to run its parts over them.
+// Fakes for the seams of the tool: a scripted clock, and a file system held in memory.
 #ifndef TARNEL_TESTS_TEST_SUPPORT_H_
 #define TARNEL_TESTS_TEST_SUPPORT_H_
 
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <string>
 #include <vector>
 
 #include "base/clock.h"
-#include "base/file_system.h"
 #include "memory_file_system.h"
 
 namespace tarnel::testing {
@@ -32,17 +29,6 @@ class FakeClock final : public Clock {
   std::mutex mutex_;
   std::deque<std::int64_t> readings_;
 };
-
-/// Runs the tool in-process; returns the exit code, fills `out` with the console text (and
-/// `err`, when given, with what went to standard error).
-int run_tool(const std::vector<std::string>& arguments, std::string& out, Clock& clock,
-             FileSystem& files, std::string* err = nullptr);
-
-/// Reads a file of these bytes with the FASTA reader, the file system handing out at most
-/// `block_bytes` at a time (and failing after the first block if `read_error`). Returns a line
-/// per record, "identifier|sequence|offset|line", or the reader's message when it fails.
-std::string read_fasta_bytes(const std::string& bytes, std::size_t block_bytes,
-                             bool read_error = false);
 
 }  // namespace tarnel::testing
 

@@ -12,6 +12,7 @@
 
 #include "base/content_size.h"
 #include "base/host.h"
+#include "run/driver.h"
 #include "test_support.h"
 
 #ifndef _WIN32
@@ -255,15 +256,12 @@ TEST_F(HostFileSystemTest, NotEnoughMemoryFailsTheSpeciesAloneAndLeavesItsEarlie
     const rlimit limit{pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (64u << 20),
                        RLIM_INFINITY};
     testing::FakeClock clock;
-    std::string out;
-    const int code =
-        setrlimit(RLIMIT_AS, &limit) != 0
-            ? 100
-            : testing::run_tool({"tarnel", "-c", "0", "-i", path("protein/"), "-s", path("status/"),
-                                 "--report", path("r.tsv"), path("all.txt"), path("all.txt")},
-                                out, clock, files_);
-    std::ofstream(path("console")) << out;
-    _exit(code);
+    std::ofstream console(path("console"));
+    _exit(setrlimit(RLIMIT_AS, &limit) != 0
+              ? 100
+              : run({"tarnel", "-c", "0", "-i", path("protein/"), "-s", path("status/"), "--report",
+                     path("r.tsv"), path("all.txt"), path("all.txt")},
+                    console, console, clock, files_));
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);

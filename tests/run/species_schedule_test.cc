@@ -5,6 +5,7 @@
 #include <deque>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace tarnel {
@@ -65,14 +66,9 @@ std::string simulate(const std::vector<Species>& species, std::int32_t jobs, std
 }
 
 TEST(SpeciesScheduleTest, KeepsTheOrderOfSpeciesThatShareAFileAndStaysWithinTheMemory) {
-  struct Case {
-    const char* name;
-    std::vector<Species> species;
-    std::int32_t jobs;
-    std::uint64_t budget;
-    std::set<std::int32_t> short_of_space;
-    std::string log;
-  };
+  // Name, species, jobs, memory budget, species short of space with others, and the log.
+  using Case = std::tuple<const char*, std::vector<Species>, std::int32_t, std::uint64_t,
+                          std::set<std::int32_t>, std::string>;
   // One case a line.
   // clang-format off
   const Case kCases[] = {
@@ -90,9 +86,9 @@ TEST(SpeciesScheduleTest, KeepsTheOrderOfSpeciesThatShareAFileAndStaysWithinTheM
       {"short of space alone: ended", {{}, {}}, 1, 10, {0}, "s0 e0 s1 e1 "},
   };
   // clang-format on
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.log, simulate(c.species, c.jobs, c.budget, c.short_of_space));
+  for (const auto& [name, species, jobs, budget, short_of_space, log] : kCases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(log, simulate(species, jobs, budget, short_of_space));
   }
 }
 

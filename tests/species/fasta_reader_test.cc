@@ -5,8 +5,10 @@
 #include <zlib.h>
 
 #include <random>
+#include <sstream>
 #include <string>
 
+#include "base/console.h"
 #include "base/line_reader.h"
 #include "species/compressed_source.h"
 #include "test_support.h"
@@ -15,7 +17,35 @@ namespace tarnel {
 namespace {
 
 using namespace std::string_literals;
-using testing::read_fasta_bytes;
+using testing::MemoryFileSystem;
+
+// Reads a file of these bytes, handed out at most `block_bytes` at a time (and failing after
+// the first block if `read_error`). Returns a line per record, "identifier|sequence|offset|line",
+// or the reader's message when it fails.
+std::string read_fasta_bytes(const std::string& bytes, std::size_t block_bytes,
+                             bool read_error = false) {
+  MemoryFileSystem files;
+  files.files["in/x.fa"] = bytes;
+  files.block_bytes = block_bytes;
+  if (read_error) files.read_error.insert("in/x.fa");
+  std::ostringstream message;
+  Console console(message);
+  ProteinSet proteins;
+  const bool ok = read_fasta(files, console, "in/", "x.fa", proteins);
+  console.flush();
+  EXPECT_EQ(ok, message.str().empty()) << message.str();
+  if (!ok) return message.str();
+  std::string records;
+  for (std::size_t i = 0; i < proteins.size(); ++i) {
+    const ProteinRecord& r = proteins[i];
+    // Fresh from the reader: numbered in reading order, with no copies marked.
+    EXPECT_EQ(r.ordinal, static_cast<std::int32_t>(i));
+    EXPECT_TRUE(!r.is_copy && r.copies.empty());
+    records.append(r.identifier).append("|").append(r.sequence);
+    records += "|" + std::to_string(r.offset) + "|" + std::to_string(r.line) + "\n";
+  }
+  return records;
+}
 
 TEST(FastaReader, ReadsRecordsAndReportsTheFirstBadLine) {
   const std::string full(kMaxLineBytes, 'M');
@@ -106,7 +136,7 @@ TEST(CompressedSource, ReadsAsThePlainTwinOrFailsWhereTheStreamBreaks) {
     SCOPED_TRACE(plain.substr(0, 20));
     const bool broken = plain.starts_with("failed at line");
     EXPECT_EQ(read_fasta_bytes(file, 1 << 20), broken ? plain : read_fasta_bytes(plain, 1 << 20));
-    testing::MemoryFileSystem files;
+    MemoryFileSystem files;
     files.files["f"] = file;
     files.block_bytes = 1;
     const std::unique_ptr<ByteSource> source = decompress_if_gzip(files.open_for_reading("f"));
