@@ -122,6 +122,9 @@ TEST(RunTest, EachRunEndsWithItsConsoleFilesAndExitCode) {
   const std::string long_help = usage() + "Long options (exact names;", R(65536, 'R');
   std::string garbage = ">bin|x\n";  // every byte value, twice, high to low
   for (int b = 511; b > 0; --b) garbage.push_back(static_cast<char>(b));
+  std::string big;  // some 3.5 MB, already as written: its FASTA file takes several blocks
+  for (int i = 0; i < 40000; ++i)
+    big += ">P" + std::to_string(i) + "\n" + std::string(80, "MKV"[i % 3]) + "\n";
   const std::string order = ">b\nMKV\n>c\nM\n>a\nMK\n", by_name = ">a\nMK\n>b\nMKV\n>c\nM\n";
   const std::string every_kind =
       "A\ta\n;A\ta\n#B\tb\n\r\nHomo sapiens\t\ths.fa\tx\nC\t \r\r\nD\td.fa\0\tx\nE\te.fa"s;
@@ -195,6 +198,7 @@ TEST(RunTest, EachRunEndsWithItsConsoleFilesAndExitCode) {
        activate + line(e, e_stats + "can't create duplicate file nodir" + kSep + e + ".tsv") +
            summary(3, 0, 1),
        on(), on(st, kAbsent)},
+      {"-c 0 -r 0 -w 1 " + lists, 0, "", on(ecoli, big), on(fas, big)},
       // Long sequences are wrapped at 80 residues, whatever the input's line lengths.
       {"-w 1 " + lists, 0, "", on(ecoli, ">L\n" + std::string(170, 'K') + "\n"),
        on(fas, ">L\n" + std::string(80, 'K') + "\n" + std::string(80, 'K') + "\nKKKKKKKKKK\n")},
@@ -344,6 +348,10 @@ TEST(RunTest, SpeciesInFlightTogetherShowAndWriteWhatOneAfterTheOtherDoes) {
   const Outcome one = with_jobs("1", many_species());
   ASSERT_NE(one.out.find("Species_OK:12  Errors:4"), std::string::npos) << one.out;
   EXPECT_EQ(one.files.files.at("protein/Reader.fa"), one.files.files.at("protein/S11.fa"));
+  // An output that fails gives the system's reason in the report.
+  EXPECT_NE(one.files.files.at("r.tsv").find("can't write status file status" + kSep +
+                                             "S7\tNo space left on device\t"),
+            std::string::npos);
   for (int round = 0; round < 5; ++round) {
     const Outcome four = with_jobs("4", many_species());
     EXPECT_EQ(one.code, four.code);
