@@ -191,7 +191,7 @@ TEST(RunTest, EachRunEndsWithItsConsoleFilesAndExitCode) {
       {"-c 0 -w 1 " + lists, 0, "", on(), on(fas, collection().files[ecoli], dup, kAbsent)},
       {"-w 1 -r +2.5 " + lists, 0, "", on(ecoli, order), on(fas, by_name)},
       {"-w 1 -r -1 " + lists, 0, "", on(ecoli, order), on(fas, ">b\nMKV\n>a\nMK\n>c\nM\n")},
-      {"-w 1 -r 7 " + lists, 0, "", on(ecoli, order), on(fas, ">c\nM\n>a\nMK\n>b\nMKV\n")},
+      {"-w 1 -r 20 " + lists, 0, "", on(ecoli, order), on(fas, ">c\nM\n>a\nMK\n>b\nMKV\n")},
       {"-w 1 -r abc " + lists, 0, "", on(ecoli, order), on(fas, order)},
       // Directories are never made without --mkdir.
       {"-d nodir --only " + e + " " + lists, 0,
